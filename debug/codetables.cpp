@@ -1,0 +1,2 @@
+#include "qeldebug.h"
+#include "qeldebug.h"

@@ -1,0 +1,1 @@
+// talvik: enclosure page library (filled in by the page-library work).

@@ -1,0 +1,2 @@
+// LL: intrusive singly linked list of caller-owned elements.
+#pragma once
