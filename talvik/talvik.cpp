@@ -1,1 +1,0 @@
-// talvik: enclosure page library (filled in by the page-library work).
