@@ -54,11 +54,20 @@ void QEL_Trace(const char *module, int line, const char *fmt, ...) {
   std::fflush(f);
 }
 
-const char *GetElapsedMilliSeconds() {
-  static int FirstTime = 1;
-  static std::uint32_t PreviousElapsedMilliSeconds = 0;
-  static char TimeString[kTimeStringSize] = "";
+namespace {
+// State of the elapsed-time stamp, kept from one stamp call to the next.
+int FirstTime = 1;
+std::uint32_t PreviousElapsedMilliSeconds = 0;
+char TimeString[kTimeStringSize] = "";
+}  // namespace
 
+void QEL_ResetElapsedStamp() {
+  FirstTime = 1;
+  PreviousElapsedMilliSeconds = 0;
+  TimeString[0] = '\0';
+}
+
+const char *GetElapsedMilliSeconds() {
   struct timeval now {};
   QEL_GetTimeOfDay(&now);
   // Millisecond counts in 32-bit wrap-around arithmetic; the wrap cancels in the difference.

@@ -8,3 +8,7 @@ extern FILE *QEL_DebugStream;
 
 // Module name that prefixes the trace lines of this module.
 inline constexpr char kQelDebugModule[] = "qeldebug";
+
+// Puts the elapsed-time stamp back to its state at process start (the next stamp is a first
+// stamp). For a process that opens a second trace after closing its first, and for tests.
+void QEL_ResetElapsedStamp();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -224,12 +225,36 @@ ProcResult RunProcess(const std::vector<std::string> &argv, const std::vector<st
       }
     }
   }
+  result.pid = static_cast<int>(pid);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
   return result;
+}
+
+std::string TraceOfProcess(const std::string &dir, int pid) {
+  const std::string plain = "." + std::to_string(pid);
+  const std::string packed = plain + ".gz";
+  auto endsWith = [](const std::string &s, const std::string &tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  for (const std::string &name : ListDir(dir)) {
+    if (endsWith(name, plain)) return ReadFile(dir + "/" + name);
+    if (endsWith(name, packed)) {
+      std::string text;
+      const std::string cmd = "gzip -dc -- '" + dir + "/" + name + "'";
+      if (FILE *p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+        pclose(p);
+      }
+      return text;
+    }
+  }
+  return "";
 }
 
 std::string ReadFile(const std::string &path) {

@@ -49,7 +49,12 @@ struct ProcResult {
   int status = -1;    // exit status, or 128 + signal when killed
   std::string out;    // standard output
   std::string err;    // standard error
+  int pid = -1;       // process id (also the emulated program's, which runs in the same process)
 };
+
+// Text of the trace file a process wrote into dir: the file whose name ends in ".<pid>" or
+// ".<pid>.gz" (decompressed); "" when there is none.
+std::string TraceOfProcess(const std::string &dir, int pid);
 
 // Path of a built binary or library of this build tree (relative to the build directory).
 std::string BuildPath(const std::string &relative);
