@@ -95,6 +95,6 @@ std::int32_t TK_StringPageExit(const TK_StringExchange &x, std::int32_t rc) {
   return rc;
 }
 
-std::int32_t TK_ReadStringPage(const char *serial, const TK_StringExchange &x) {
+std::int32_t TK_StringPageRead(const char *serial, const TK_StringExchange &x) {
   return TK_StringPageExit(x, TK_StringPageExchange(serial, x));
 }

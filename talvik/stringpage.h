@@ -64,4 +64,4 @@ std::int32_t TK_StringPageExchange(const char *serial, const TK_StringExchange &
 std::int32_t TK_StringPageExit(const TK_StringExchange &exchange, std::int32_t rc);
 
 // The whole exchange for operations with no data test: exchange, then exit trace.
-std::int32_t TK_ReadStringPage(const char *serial, const TK_StringExchange &exchange);
+std::int32_t TK_StringPageRead(const char *serial, const TK_StringExchange &exchange);

@@ -45,10 +45,20 @@ std::int32_t SES_WritePage(const char *serial, std::uint32_t length, const std::
   return fakeses::Serve(nullptr, 0);
 }
 
+namespace {
+// Where QEL_DebugDir points between tests and at exit. Made before the first trace opens, so
+// the trace module's exit handler (registered on opening) runs while it still exists and
+// tidies only this directory, never the build's default trace directory.
+const char *IdleTraceDir() {
+  static const qeltest::ScratchDir dir("talvik-idle");
+  return dir.path().c_str();
+}
+}  // namespace
+
 void TalvikTest::SetUp() {
+  IdleTraceDir();
   fakeses::answers.clear();
   fakeses::calls.clear();
-  savedDir_ = QEL_DebugDir;
   QEL_DebugDir = scratch_.path().c_str();
   ASSERT_EQ(QEL_OpenTraceFile("t"), 0);
   ASSERT_NE(GetDebugFile(), nullptr);
@@ -59,7 +69,7 @@ void TalvikTest::TearDown() {
   if (QEL_DebugStream != nullptr) std::fclose(QEL_DebugStream);
   QEL_DebugStream = nullptr;
   QEL_ResetElapsedStamp();
-  QEL_DebugDir = savedDir_;
+  QEL_DebugDir = IdleTraceDir();
 }
 
 std::vector<std::string> TalvikTest::TraceLines() const {

@@ -49,7 +49,6 @@ class TalvikTest : public ::testing::Test {
 
   qeltest::ScratchDir scratch_{"talvik"};
   qeltest::FakeSystem sys_;
-  const char *savedDir_ = nullptr;
 };
 
 // A page of n bytes, zero except for the given leading bytes.

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "fake_ses.h"
+#include "stringpage.h"
 #include "talvik.h"
 
 namespace {
@@ -52,7 +53,10 @@ TEST_P(ExchangeRules, AttemptsPausesAndResult) {
   const ExchangeCase &c = GetParam();
   fakeses::answers.assign(c.script.begin(), c.script.end());
   std::array<std::uint8_t, kRdpVpdImageSize> image{};
+  testing::internal::CaptureStderr();
   EXPECT_EQ(TK_ReadRDPVpd("SN1", image.data()), c.rc);
+  // Only a rejected image speaks to the operator.
+  EXPECT_EQ(testing::internal::GetCapturedStderr().empty(), c.rc != SES_RC_STRING_PAGE);
   EXPECT_EQ(fakeses::calls.size(), c.script.size());
   EXPECT_EQ(Pauses(), c.pauses);
   const auto msgs = Messages();
@@ -154,3 +158,23 @@ TEST_F(TalvikTest, DeviceAboveByteRangeNeverMatches) {
   EXPECT_EQ(Pauses(), Usleeps(10, 50000));
 }
 }  // namespace
+
+// The exchange as the further vendor reads use it: no device test (two detail lines), and a
+// quiet exchange that dumps nothing while it polls.
+TEST_F(TalvikTest, QuietExchangeWithoutDeviceTest) {
+  std::array<std::uint8_t, 16> request{};
+  TK_BuildStringOutHeader(request, 12, TK_FN_DATE_TIME, 0x1234, 0x0207);
+  EXPECT_EQ(std::vector<std::uint8_t>(request.begin(), request.begin() + 12),
+            (std::vector<std::uint8_t>{4, 0, 0, 12, 0xD0, 0, 0, 0, 0x34, 0x07, 0, 0}));
+  std::array<std::uint8_t, 16> response{};
+  const TK_StringExchange x{"TK_Probe", request, response, TK_FN_DATE_TIME, false, 0,
+                            "<--- Probe --->\n", {10, 20, 30, 40, 50, 60}, TK_ExchangeDumps::Quiet};
+  // Any device byte is accepted once the function code matches.
+  fakeses::answers = {{0, Page(16, {4, 0, 0, 0, 0x5A})}, {0, Page(16, {4, 0, 0, 0, 0xD0, 0, 0, 0, 99})}};
+  EXPECT_EQ(TK_StringPageRead("SN9", x), 0);
+  const std::vector<std::string> expected{"40 TK_Probe: Wrong StringIn Page!!!!", "41 PageCode = 4",
+                                          "42 FuncCode = 0x5a", "60 TK_Probe: Exit, rc = 0"};
+  EXPECT_EQ(TraceLines(), expected);
+  EXPECT_EQ(fakeses::calls[0].sent.size(), 16u);
+  EXPECT_EQ(fakeses::calls[0].inLength, 16u);
+}
