@@ -82,6 +82,7 @@ struct WriteCase {
   std::vector<std::uint8_t> header;
   std::size_t sent;
   std::int32_t rc;
+  const char *lastDumpRow;  // page bytes 496..511 as dumped
 };
 void PrintTo(const WriteCase &c, std::ostream *os) { *os << c.name; }
 
@@ -105,15 +106,19 @@ TEST_P(WriteVpd, PageSizeHeaderAndRecord) {
   const auto lines = TraceLines();
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 3), expected);
   EXPECT_EQ(lines.back(), "598 TK_WriteVpd: Exit, rc = " + std::to_string(c.rc));
+  EXPECT_EQ(lines[lines.size() - 2], std::string("2410 496: ") + c.lastDumpRow);
   EXPECT_TRUE(Pauses().empty());
 }
+
+constexpr const char *kRecordTailRow = "e5 e6 e7 e8 e9 ea eb ec - ed ee ef f0 f1 f2 f3 f4   '................'";
+constexpr const char *kZeroRow = "00 00 00 00 00 00 00 00 - 00 00 00 00 00 00 00 00   '................'";
 
 INSTANTIATE_TEST_SUITE_P(
     Talvik, WriteVpd,
     ::testing::Values(
-        WriteCase{"RdpDevice16", 16, 0, 500, {4, 0, 0x01, 0xFC, 0x5A, 0, 0, 0, 16, 0, 0, 0}, 512, 0},
+        WriteCase{"RdpDevice16", 16, 0, 500, {4, 0, 0x01, 0xFC, 0x5A, 0, 0, 0, 16, 0, 0, 0}, 512, 0, kRecordTailRow},
         // Another device takes only the 256 record bytes that are sent.
-        WriteCase{"Device2", 2, 7, 256, {4, 0, 0x01, 0x08, 0x5A, 0, 0, 0, 2, 7, 0, 0}, 268, 0},
-        WriteCase{"RefusedPassesCodeUp", 16, 0, 500, {4, 0, 0x01, 0xFC, 0x5A, 0, 0, 0, 16, 0, 0, 0}, 512, 86}),
+        WriteCase{"Device2", 2, 7, 256, {4, 0, 0x01, 0x08, 0x5A, 0, 0, 0, 2, 7, 0, 0}, 268, 0, kZeroRow},
+        WriteCase{"RefusedPassesCodeUp", 16, 0, 500, {4, 0, 0x01, 0xFC, 0x5A, 0, 0, 0, 16, 0, 0, 0}, 512, 86, kRecordTailRow}),
     CaseName());
 }  // namespace
