@@ -349,7 +349,8 @@ RequestOutcome ServeRequest(const std::string &stateDir, Session &session, std::
         dirty = true;
       }
     } else if (cmd.pageCode == kPageString) {
-      const bool noStore = TakeFault(faults, FaultKind::NoStore, ctx, &f, dirty);
+      const bool noStore =
+          ctx.function == FC_WriteVpd && TakeFault(faults, FaultKind::NoStore, ctx, &f, dirty);
       if (noStore) logFault(f);
       VendorRequest request{*enclosure, data, !noStore, false};
       session.pending[cmd.serial] = AnswerStringOut(request);
