@@ -145,8 +145,7 @@ void ScratchLab::AddFault(const std::string &serial, const nicisim::Fault &fault
 std::vector<std::string> ScratchLab::LogLines() const { return qeltest::ReadLines(dir() + "/nicisim.log"); }
 
 qeltest::ProcResult ScratchLab::Encsim(const std::vector<std::string> &args) const {
-  // The test target knows its build tree; the support library is compiled without it.
-  std::vector<std::string> argv{std::string(QEL_BINARY_DIR) + "/nicisim/encsim"};
+  std::vector<std::string> argv{qeltest::BuildPath("nicisim/encsim")};
   argv.insert(argv.end(), args.begin(), args.end());
   qeltest::ProcResult r = qeltest::RunProcess(argv, {"NICISIM_STATE_DIR=" + dir()});
   if (r.status < 0) ADD_FAILURE() << "encsim did not run: " << r.err;
