@@ -88,3 +88,75 @@ std::uint32_t TK_GetFWLevel(const char *serial, std::uint32_t record);
 // ---- Page dump -----------------------------------------------------------------------------------
 // Hex and character dump of size bytes: to the trace when toTrace is nonzero, else stdout.
 int OutputData(const std::uint8_t *data, std::uint32_t size, int toTrace);
+
+// =================================================================================================
+// Further vendor operations for other callers: controller memory read, diagnostic read pages and
+// command pages. Nothing in qelses_pcm calls them.
+// =================================================================================================
+
+// Result of TK_DebugCommand when the command text does not fit its request page; nothing is sent.
+constexpr std::int32_t TK_RC_COMMAND_TOO_LONG = 4111;
+
+// ---- Controller memory read --------------------------------------------------------------------
+// Every answer carries one chunk; the destination needs room for the length rounded up to it.
+constexpr std::uint32_t kCntrlMemChunkSize = 256;
+
+// Copies length bytes of the device's controller memory from address into destination, chunk by
+// chunk. Each chunk gets 10 attempts; the read also gives up at a chunk start once more than 20
+// attempts have failed over the whole call. Returns 0, 86 or the transport's code.
+std::int32_t TK_ReadCntrlMem(const char *serial, std::int32_t device, std::uint32_t address,
+                             std::uint32_t length, std::uint8_t *destination);
+
+// ---- Diagnostic read pages ---------------------------------------------------------------------
+// Each read runs one string-page exchange and leaves the raw answer of its last attempt in the
+// caller's buffer, which must hold the page size below.
+constexpr std::size_t kErrLogPageSize = 496;
+constexpr std::size_t kPostLogPageSize = 266;
+constexpr std::size_t kLESBPageSize = 252;
+constexpr std::size_t kALPAMapPageSize = 36;
+constexpr std::size_t kConnectorMapPageSize = 28;
+constexpr std::size_t kLIPPageSize = 172;
+constexpr std::size_t kEventsPageSize = 44;
+constexpr std::size_t kDateTimePageSize = 16;
+constexpr std::size_t kDebugPageSize = 204;
+// Longest debug command text: the request's data area holds it and its NUL.
+constexpr std::size_t kDebugCommandMaxLength = 191;
+
+// Parameter byte of the log read (function code TK_FN_READ_LOG): which log.
+enum TalvikLog : std::uint8_t { TK_LOG_POST = 1, TK_LOG_ERROR = 2 };
+
+// Device byte of the event function (TK_FN_EVENTS): a sub-function, not a device.
+enum TalvikEventFunction : std::uint8_t {
+  TK_EVENT_REGISTER = 2,
+  TK_EVENT_CLEAR = 3,
+  TK_EVENT_READ = 0x82,
+};
+
+std::int32_t TK_ReadErrLog(const char *serial, std::int32_t device, std::uint8_t *buffer);
+std::int32_t TK_ReadPostLogPage(const char *serial, std::int32_t device, std::uint8_t *buffer);
+std::int32_t TK_ReadLESBPage(const char *serial, std::int32_t device, std::uint8_t *buffer);
+std::int32_t TK_ReadALPAMapPage(const char *serial, std::int32_t device, std::uint8_t *buffer);
+std::int32_t TK_ReadConnectorMapPage(const char *serial, std::int32_t device, std::uint8_t *buffer);
+std::int32_t TK_ReadLIPPage(const char *serial, std::int32_t device, std::uint8_t *buffer);
+std::int32_t TK_ReadEventsPage(const char *serial, std::uint8_t *buffer);
+std::int32_t TK_ReadDateTime(const char *serial, std::uint8_t *buffer);
+// Sends a free-text command and reads its answer page. Traces only when every attempt failed.
+// A text longer than kDebugCommandMaxLength is refused with TK_RC_COMMAND_TOO_LONG.
+std::int32_t TK_DebugCommand(const char *serial, const char *command, std::uint8_t *buffer);
+
+// ---- Command pages -----------------------------------------------------------------------------
+// Each builds one StringOut page and sends it with SES_WritePage; the result is the transport's.
+constexpr std::size_t kLIPWordCount = 3;
+
+std::int32_t TK_ControllerReset(const char *serial, std::int32_t device);
+std::int32_t TK_StatesaveMgmt(const char *serial, std::int32_t device, std::int32_t action);
+std::int32_t TK_ResetLESBPage(const char *serial, std::int32_t device, std::int32_t port);
+// words: kLIPWordCount words, sent big-endian. The port shows in the trace only.
+std::int32_t TK_WriteLIPPage(const char *serial, std::int32_t device, std::int32_t port,
+                             const std::uint32_t *words);
+std::int32_t TK_RegForEventReporting(const char *serial);
+std::int32_t TK_ClearEvents(const char *serial);
+// Each value goes out as its low byte, year first; no range check, no BCD.
+std::int32_t TK_SetDateTime(const char *serial, std::int32_t year, std::int32_t month,
+                            std::int32_t day, std::int32_t hour, std::int32_t minute,
+                            std::int32_t second);
