@@ -4,15 +4,15 @@
 // every host, because the adapter reads it as the controller (a big-endian machine) wrote it.
 #include "qelses.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <span>
-#include <algorithm>
-#include <array>
-#include <limits>
 
 #include "byteorder.h"
 #include "niciClient.h"
@@ -325,8 +325,13 @@ std::int32_t SES_SendCIRequest(std::uint32_t requestLength, std::uint32_t extraR
   return rc;
 }
 
-// A message for dataLength bytes, or none (traced) when it cannot be made.
-Buffer NewDiagMessage(std::uint32_t dataLength, const char *operation) {
+// A message for dataLength bytes, or none (traced) when it cannot be made. `data` is the
+// caller's page or destination, which must be there when there are bytes to move.
+Buffer NewDiagMessage(std::uint32_t dataLength, const void *data, const char *operation) {
+  if (data == nullptr && dataLength > 0) {
+    QEL_Trace(kModule, __LINE__, "%s: no buffer for %u bytes\n", operation, dataLength);
+    return nullptr;
+  }
   if (dataLength > kMaxDataLength) {
     QEL_Trace(kModule, __LINE__, "%s: data length %u refused\n", operation, dataLength);
     return nullptr;
@@ -340,8 +345,7 @@ Buffer NewDiagMessage(std::uint32_t dataLength, const char *operation) {
 std::int32_t SES_SendDiagnosticCommand(const char *serial, std::uint32_t length,
                                        const std::uint8_t *page) {
   std::int32_t rc = SES_RC_CI_FAILED;
-  Buffer msg = (page != nullptr || length == 0) ? NewDiagMessage(length, "SES_SendDiagnosticCommand")
-                                                : nullptr;
+  Buffer msg = NewDiagMessage(length, page, "SES_SendDiagnosticCommand");
   if (msg) {
     const std::span<std::uint8_t> message(msg.get(), MessageLength(length));
     if (length > 0) std::memcpy(message.data() + kMsgDataOffset, page, length);
@@ -359,9 +363,7 @@ std::int32_t SES_SendDiagnosticCommand(const char *serial, std::uint32_t length,
 std::int32_t SES_RecvDiagnosticResult(const char *serial, std::uint8_t pageCode,
                                       std::uint32_t length, std::uint8_t *destination) {
   std::int32_t rc = SES_RC_CI_FAILED;
-  Buffer msg = (destination != nullptr || length == 0)
-                   ? NewDiagMessage(length, "SES_RecvDiagnosticResult")
-                   : nullptr;
+  Buffer msg = NewDiagMessage(length, destination, "SES_RecvDiagnosticResult");
   if (msg) {
     const std::span<std::uint8_t> message(msg.get(), MessageLength(length));
     rc = BuildDiagRequest(message, DiagCommand::Receive, serial, pageCode, length);

@@ -123,17 +123,6 @@ TEST_F(SesTest, PauseBudgetIsThreeSecondsOverNineAttempts) {
   EXPECT_EQ(adapter.sends().size(), 9u);
 }
 
-TEST_F(SesTest, WriteSendsThePageThenReadsTheShortStatus) {
-  const Bytes page = {0x02, 0x00, 0x00, 0x08, 1, 2, 3, 4, 5, 6, 7, 8};
-  EXPECT_EQ(SES_WritePage(kSerial, 12, page.data()), SES_OK);
-  ASSERT_EQ(adapter.requests.size(), 2u);
-  EXPECT_TRUE(adapter.requests[0].isSend());
-  EXPECT_EQ(adapter.requests[0].sentPage(), page);
-  EXPECT_TRUE(adapter.requests[1].isReceive());
-  EXPECT_EQ(adapter.requests[1].pageCode(), 0x08);
-  EXPECT_EQ(adapter.requests[1].dataLength(), 4u);
-}
-
 // The opening step of every operation: its trace line, and that a failure is retried by the
 // next operation.
 struct OpenCase {
@@ -197,14 +186,6 @@ TEST_P(OpeningStep, OverlongSerialIsRefusedUntried) {
 
 INSTANTIATE_TEST_SUITE_P(Operations, OpeningStep, ::testing::ValuesIn(kOpenCases),
                          [](const auto &p) { return std::string(p.param.name); });
-
-TEST_F(SesTest, LaterOperationsDoNotOpenAgain) {
-  Bytes buffer(8);
-  EXPECT_EQ(SES_ReadPage(kSerial, 1, 8, buffer.data()), SES_OK);
-  EXPECT_EQ(SES_ReadPage(kSerial, 1, 8, buffer.data()), SES_OK);
-  EXPECT_EQ(adapter.calls.front(), "open");
-  EXPECT_EQ(CallsAfterOpen().size() + 1, adapter.calls.size());
-}
 
 // One string exchange: send, pause, fetch page 4; failures become 4098 except a busy adapter.
 struct StringCase {
