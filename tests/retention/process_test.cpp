@@ -13,13 +13,13 @@
 
 namespace {
 
-const std::string kProbe = "tests/retention/retention_probe";
+const std::string kProbe = RETENTION_PROBE;
 
 // A command of the given name, first on the search path, that leaves a marker if it ever runs.
 void PlantCommand(const std::string &bin, const std::string &name, const std::string &marker) {
   const std::string path = bin + "/" + name;
   if (FILE *f = fopen(path.c_str(), "w")) {
-    fprintf(f, "#!/bin/sh\ntouch '%s'\n", marker.c_str());
+    fprintf(f, "#!/bin/sh\n: > '%s'\n", marker.c_str());
     fclose(f);
   }
   chmod(path.c_str(), 0755);
@@ -28,7 +28,7 @@ void PlantCommand(const std::string &bin, const std::string &name, const std::st
 TEST(RetentionProcess, ShellWordsInFileNamesRunNothing) {
   qeltest::ScratchDir dir("ret-shell"), bin("ret-bin"), marks("ret-marks");
   const std::string marker = marks.file("ran");
-  for (const char *command : {"reboot", "id", "touch", "rm"}) PlantCommand(bin.path(), command, marker);
+  for (const char *command : {"reboot", "id"}) PlantCommand(bin.path(), command, marker);
   const std::vector<std::string> names = {"a;reboot", "$(id)", "`id`", "b|id", "c&&id", "d'e\"f",
                                           "sp ace", "new\nline", "*", "-rf", "x>y", "$HOME"};
   const std::int64_t old = static_cast<std::int64_t>(time(nullptr)) - 3600;
@@ -41,7 +41,7 @@ TEST(RetentionProcess, ShellWordsInFileNamesRunNothing) {
   }
   const char *path = getenv("PATH");
   const qeltest::ProcResult r = qeltest::RunProcess(
-      {qeltest::BuildPath(kProbe), dir.path()}, {"PATH=" + bin.path() + ":" + (path ? path : "/usr/bin:/bin")});
+      {kProbe, dir.path()}, {"PATH=" + bin.path() + ":" + (path ? path : "/usr/bin:/bin")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "0\n");
   EXPECT_FALSE(rettest::Exists(marker)) << "a file name was run as a command";
@@ -74,7 +74,7 @@ TEST(RetentionProcess, PlantedLinkAtTheTraceNameLeavesItsTargetAlone) {
     const std::int64_t when = static_cast<std::int64_t>(time(nullptr)) - row.victimAge;
     rettest::SetMtime(victim, when);
     const qeltest::ProcResult r =
-        qeltest::RunProcess({qeltest::BuildPath(kProbe), dir.path(), "plant", victim});
+        qeltest::RunProcess({kProbe, dir.path(), "plant", victim});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "1\n");  // the trace was refused, not written through the link
     struct stat st {};
@@ -82,6 +82,14 @@ TEST(RetentionProcess, PlantedLinkAtTheTraceNameLeavesItsTargetAlone) {
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(qeltest::ReadFile(victim), "secret\n");
+    if (row.victimAge == 0) {
+      // The link is not this run's trace, so it is not compressed at once: no copy of the
+      // target's content turns up in the trace directory.
+      for (const std::string &name : qeltest::ListDir(dir.path())) {
+        ASSERT_EQ(lstat(dir.file(name).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
+      }
+    }
   }
 }
 
