@@ -1,8 +1,11 @@
 // encsim: looks after the simulated lab behind libniciClient.so. Lists and shows the
 // enclosures, creates and removes them, edits their VPD and configuration, and scripts faults.
+#include <algorithm>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,9 +31,10 @@ constexpr const char *kUsage =
     "  remove SERIAL\n"
     "  reset                         back to the default lab\n"
     "  set SERIAL SETTING...         pcm=N prs=C nopcm noprs fw1=LLLL type1=TTTT fw2=LLLL\n"
-    "                                type2=TTTT product=TEXT psmode=N\n"
+    "                                type2=TTTT product=TEXT psmode=N errlog=TEXT\n"
+    "                                postlog=TEXT noerrlog nopostlog lesb=DEV:PORT:N event=N\n"
     "  fault SERIAL KIND [--count N|--always] [--value V] [--scope any|send|receive]\n"
-    "                    [--page P] [--func F]\n"
+    "                    [--page P] [--func F] [--skip N]\n"
     "  fault SERIAL clear            (SERIAL 'lab' for the lab-wide open fault)\n"
     "  log                           the simulator's log\n"
     "  dir                           the state directory\n"
@@ -43,8 +47,10 @@ struct CommandHelp {
 constexpr CommandHelp kHelp[] = {
     {"list", "usage: encsim list\n  One line per enclosure: SERIAL irc=yes|no pcm=N|none|bad faults=N.\n"},
     {"show", "usage: encsim show SERIAL\n  Decoded fields (product, firmware records, irc, pcm, prs,\n"
-             "  VPD length and checksum per device, power-supply elements), faults, then\n"
-             "  the pages in hex.\n"},
+             "  VPD length and checksum per device, power-supply elements), the controllers'\n"
+             "  state (errlog/postlog entries, lesb counters of touched devices, lip words,\n"
+             "  events, datetime, last debug command, resets and statesaves, the firmware\n"
+             "  image received with its size and CRC-32), faults, then the pages in hex.\n"},
     {"page", "usage: encsim page SERIAL config|status|vpd[=DEV]\n"
              "  Prints the page as served, in hex, 16 bytes a line (DEV defaults to 16).\n"},
     {"create", "usage: encsim create SERIAL [--kind irc|irc-old|other] [SETTING...]\n"
@@ -58,11 +64,17 @@ constexpr CommandHelp kHelp[] = {
             "  pcm=C prs=C    write \"PCM=C\" / \"PRS=C\" into the RDP VPD (checksum fixed)\n"
             "  nopcm noprs    clear the field (checksum fixed)\n"
             "  fw1= type1= fw2= type2=   firmware record fields of the configuration page\n"
-            "  product=TEXT   product identification; psmode=N  power-supply mode bits\n"},
+            "  product=TEXT   product identification; psmode=N  power-supply mode bits\n"
+            "  errlog=TEXT postlog=TEXT   append a log entry (oldest entries drop out when full)\n"
+            "  noerrlog nopostlog         empty the log\n"
+            "  lesb=DEV:PORT:N            set the six LESB counters of a port to N\n"
+            "  event=N                    event N (0 to 255) occurs\n"},
     {"fault", "usage: encsim fault SERIAL KIND [--count N|--always] [--value V]\n"
-              "                    [--scope any|send|receive] [--page P] [--func F]\n"
+              "                    [--scope any|send|receive] [--page P] [--func F] [--skip N]\n"
               "       encsim fault SERIAL clear\n"
-              "  Hits the next N (default 1) matching commands, or every one with --always.\n"
+              "  Hits the next N (default 1) matching commands, or every one with --always,\n"
+              "  after letting --skip N matching commands through (--func 0x4B --skip 2:\n"
+              "  the third controller-memory chunk).\n"
               "  KIND (default value in brackets):\n"
               "    open         niCIOpen fails, lab-wide (SERIAL may be 'lab') [-1]\n"
               "    busy         the send fails with EBUSY\n"
@@ -148,6 +160,70 @@ std::string PrsText(const Enclosure &e) {
   return field.compare(0, 4, "PRS=") == 0 ? field.substr(4) : "none";
 }
 
+void ShowLogEntries(const char *name, const std::string &log) {
+  std::size_t entries = 0;
+  for (std::size_t at = 0; at < log.size(); ++entries) {
+    const std::size_t end = std::min(log.find('\n', at), log.size());
+    std::printf("%s: %s\n", name, log.substr(at, end - at).c_str());
+    at = end + 1;
+  }
+  std::printf("%s %zu entries %zu bytes\n", name, entries, log.size());
+}
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  char cell[3];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(cell, sizeof cell, "%02x", b);
+    out += cell;
+  }
+  return out;
+}
+
+// What the vendor functions left behind, one line per fact, for people and scripts.
+void ShowControllerState(const Enclosure &e) {
+  ShowLogEntries("errlog", e.errorLog);
+  ShowLogEntries("postlog", e.postLog);
+  for (const auto &[device, block] : e.lesb) {
+    for (std::size_t port = 0; port < kLesbPorts && block.size() == kLesbBlockSize; ++port) {
+      std::printf("lesb device=%d port=%zu", device, port);
+      for (std::size_t c = 0; c < kLesbCounters; ++c) {
+        std::printf(" %" PRIu32, qel::load_be32(block.data() + port * kLesbPortSize + c * sizeof(std::uint32_t)));
+      }
+      std::printf("\n");
+    }
+  }
+  for (const auto &[device, lip] : e.lip) {
+    std::printf("lip device=%d words=%08" PRIx32 " %08" PRIx32 " %08" PRIx32 " writes=%" PRIu32 "\n", device,
+                lip.words[0], lip.words[1], lip.words[2], lip.writes);
+  }
+  std::printf("events registered=%s pending=%s registrations=%" PRIu32 " clears=%" PRIu32 "\n",
+              Hex(e.events.registered).c_str(), Hex(e.events.pending).c_str(), e.events.registrations,
+              e.events.clears);
+  const auto &t = e.clock.fields;
+  std::printf("datetime year=%u month=%u day=%u time=%02u:%02u:%02u sets=%" PRIu32 "\n", t[0], t[1], t[2], t[3],
+              t[4], t[5], e.clock.sets);
+  if (e.debugCommands == 0) {
+    std::printf("debug none\n");
+  } else {
+    std::printf("debug count=%" PRIu32 " last=\"%s\"\n", e.debugCommands, e.lastDebugCommand.c_str());
+  }
+  for (const ControllerCommand &c : e.commands) {
+    if (c.function == FC_Statesave) {
+      std::printf("statesave device=%u action=%u\n", c.device, c.parameter);
+    } else {
+      std::printf("reset device=%u\n", c.device);
+    }
+  }
+  const FirmwareDownload &fw = e.firmware;
+  if (fw.state == FirmwareState::None) {
+    std::printf("firmware none\n");
+  } else {
+    std::printf("firmware device=%d size=%" PRIu32 " crc32=%08" PRIx32 " pages=%" PRIu32 " committed=%s\n",
+                fw.device, fw.size, fw.crc, fw.pages, fw.state == FirmwareState::Committed ? "yes" : "no");
+  }
+}
+
 int List(Lab &lab) {
   for (const Enclosure &e : lab.enclosures) {
     std::printf("%s irc=%s pcm=%s faults=%zu\n", e.serial.c_str(), LooksLikeIrc(e) ? "yes" : "no",
@@ -182,6 +258,7 @@ int Show(Lab &lab, const std::string &serial) {
     std::printf("psu%d mode=%u element=%02x %02x %02x %02x\n", n++, el[kPsuModeByte] & kPsuModeMask, el[0], el[1],
                 el[2], el[3]);
   }
+  ShowControllerState(*e);
   for (const Fault &f : e->faults) std::printf("fault %s\n", FormatFault(f).c_str());
   std::printf("page config %zu\n%s", e->config.size(), HexLines(e->config, "  ").c_str());
   std::printf("page status %zu\n%s", e->status.size(), HexLines(e->status, "  ").c_str());
@@ -310,6 +387,9 @@ int FaultCommand(const std::vector<std::string> &args) {
     } else if (opt == "--page") {
       if (!ParseNumber(value, 0, 255, &v)) return Usage("--page takes a page code 0 to 255");
       f.page = static_cast<int>(v);
+    } else if (opt == "--skip") {
+      if (!ParseNumber(value, 0, INT32_MAX, &v)) return Usage("--skip takes a number of 0 or more");
+      f.skip = static_cast<std::int32_t>(v);
     } else if (opt == "--func") {
       if (!ParseNumber(value, 0, 255, &v)) return Usage("--func takes a function code 0 to 255");
       f.function = static_cast<int>(v);

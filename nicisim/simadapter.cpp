@@ -14,39 +14,6 @@ namespace nicisim {
 
 namespace {
 
-// ---- Vendor functions ----------------------------------------------------------------------
-
-// Serves the device's VPD image after the StringIn header (the enclosure rewrites the header).
-std::uint8_t ReadVpdFunction(VendorRequest &request, std::vector<std::uint8_t> &answer) {
-  const int device = request.page[kStrDeviceOffset];
-  const auto it = request.enclosure.vpd.find(device);
-  const std::vector<std::uint8_t> image =
-      it != request.enclosure.vpd.end() ? it->second : DefaultVpdImage(device);
-  answer.insert(answer.end(), image.begin() + static_cast<std::ptrdiff_t>(kStrHeaderSize), image.end());
-  return SI_Ok;
-}
-
-// Keeps the record exactly as written, good checksum or not, so that a client's mistakes stay
-// visible. A page shorter than the image is kept zero-filled, a longer one cut at the image.
-std::uint8_t WriteVpdFunction(VendorRequest &request, std::vector<std::uint8_t> &) {
-  if (request.page.size() <= kVpdLengthOffset) return SI_BadRequest;
-  if (!request.store) return SI_Ok;
-  const int device = request.page[kStrDeviceOffset];
-  std::vector<std::uint8_t> image = DefaultVpdImage(device);
-  std::fill(image.begin() + static_cast<std::ptrdiff_t>(kVpdLengthOffset), image.end(), 0);
-  const std::size_t copy = std::min(image.size(), request.page.size()) - kVpdLengthOffset;
-  std::copy_n(request.page.begin() + static_cast<std::ptrdiff_t>(kVpdLengthOffset), copy,
-              image.begin() + static_cast<std::ptrdiff_t>(kVpdLengthOffset));
-  request.enclosure.vpd[device] = image;
-  request.dirty = true;
-  return SI_Ok;
-}
-
-constexpr std::array<VendorFunction, 2> kVendorFunctions{{
-    {FC_ReadVpd, "read VPD", ReadVpdFunction},
-    {FC_WriteVpd, "write VPD", WriteVpdFunction},
-}};
-
 // ---- Request message -----------------------------------------------------------------------
 
 struct Region {
@@ -146,7 +113,8 @@ struct FaultContext {
   int function;  // StringOut function of the command, or kAnyCode when it has none
 };
 
-// Finds the first fault of this kind that watches the command, counts it down and returns it.
+// Finds the first fault of this kind that watches the command and is not still skipping,
+// counts it down and returns it.
 bool TakeFault(std::vector<Fault> &faults, FaultKind kind, const FaultContext &ctx, Fault *hit, bool &dirty) {
   for (auto it = faults.begin(); it != faults.end(); ++it) {
     const Fault &f = *it;
@@ -155,6 +123,12 @@ bool TakeFault(std::vector<Fault> &faults, FaultKind kind, const FaultContext &c
     if (f.scope == CommandScope::Receive && ctx.send) continue;
     if (f.page != kAnyCode && f.page != ctx.page) continue;
     if (f.function != kAnyCode && f.function != ctx.function) continue;
+    if (it->skip > 0) {
+      // Lets this command through, so a fault can wait for, say, the third chunk of a read.
+      --it->skip;
+      dirty = true;
+      continue;
+    }
     *hit = f;
     if (it->remaining != kFaultAlways) {
       dirty = true;
@@ -194,25 +168,6 @@ void FaultStringIn(Enclosure &e, const FaultContext &ctx, std::vector<std::uint8
 }
 
 }  // namespace
-
-std::span<const VendorFunction> VendorFunctions() { return kVendorFunctions; }
-
-std::vector<std::uint8_t> AnswerStringOut(VendorRequest &request) {
-  std::vector<std::uint8_t> answer(kStrHeaderSize, 0);
-  answer[kPageCodeOffset] = kPageString;
-  std::uint8_t status = SI_BadRequest;
-  if (request.page.size() >= kStrHeaderSize) {
-    answer[kStrFunctionOffset] = request.page[kStrFunctionOffset];
-    answer[kStrDeviceOffset] = request.page[kStrDeviceOffset];
-    status = SI_UnsupportedFunction;
-    for (const VendorFunction &fn : kVendorFunctions) {
-      if (fn.code == request.page[kStrFunctionOffset]) status = fn.handler(request, answer);
-    }
-  }
-  answer[kStrStatusOffset] = status;
-  qel::store_be16(answer.data() + kPageLengthOffset, static_cast<std::uint16_t>(answer.size() - kPageHeaderSize));
-  return answer;
-}
 
 bool ServePage(const Enclosure &enclosure, std::uint8_t pageCode, std::vector<std::uint8_t> &page) {
   switch (pageCode) {
@@ -346,6 +301,7 @@ RequestOutcome ServeRequest(const std::string &stateDir, Session &session, std::
         SetResultWord(msg, AE_IllReqBadLength);
       } else {
         ApplyControlPage(*enclosure, data);
+        session.shortStatus[cmd.serial] = SI_Ok;
         dirty = true;
       }
     } else if (cmd.pageCode == kPageString) {
@@ -353,7 +309,9 @@ RequestOutcome ServeRequest(const std::string &stateDir, Session &session, std::
           ctx.function == FC_WriteVpd && TakeFault(faults, FaultKind::NoStore, ctx, &f, dirty);
       if (noStore) logFault(f);
       VendorRequest request{*enclosure, data, !noStore, false};
-      session.pending[cmd.serial] = AnswerStringOut(request);
+      std::vector<std::uint8_t> answer = AnswerStringOut(request);
+      session.shortStatus[cmd.serial] = answer[kStrStatusOffset];
+      session.pending[cmd.serial] = std::move(answer);
       dirty = dirty || request.dirty;
     } else {
       SetResultWord(msg, AE_IllReqBadPageCode);
@@ -374,6 +332,10 @@ RequestOutcome ServeRequest(const std::string &stateDir, Session &session, std::
       FaultStringIn(*enclosure, ctx, page, dirty);
     } else {
       served = ServePage(*enclosure, cmd.pageCode, page);
+      const auto reported = session.shortStatus.find(cmd.serial);
+      if (served && cmd.pageCode == kPageShortStatus && reported != session.shortStatus.end()) {
+        page[kShortStatusOffset] = reported->second;
+      }
       if (served && cmd.pageCode == kPageShortStatus && TakeFault(faults, FaultKind::ShortStatus, ctx, &f, dirty)) {
         page[kShortStatusOffset] = static_cast<std::uint8_t>(ValueOr(f, 1));
         logFault(f);

@@ -13,9 +13,12 @@
 namespace nicisim {
 
 // What one connection remembers between commands: the StringIn answer each enclosure has
-// prepared for the last StringOut request it got.
+// prepared for the last StringOut request it got, and the short enclosure status each reports
+// for the last page sent to it (the StringIn status of a refused StringOut page, so that a
+// client that only writes, and reads the short status after, sees the refusal).
 struct Session {
   std::map<std::string, std::vector<std::uint8_t>> pending;
+  std::map<std::string, std::uint8_t> shortStatus;
 };
 
 // How the client library must report a request beyond the answer in the message.
@@ -45,6 +48,7 @@ using VendorHandler = std::uint8_t (*)(VendorRequest &request, std::vector<std::
 struct VendorFunction {
   std::uint8_t code;
   const char *name;
+  std::size_t minSize;  // shorter pages are refused with SI_BadRequest
   VendorHandler handler;
 };
 std::span<const VendorFunction> VendorFunctions();

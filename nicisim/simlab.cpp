@@ -254,6 +254,10 @@ Enclosure MakeEnclosure(const std::string &serial, EnclosureKind kind) {
   e.config = BuildConfigPage(serial, spec);
   e.status = BuildStatusPage(0);
   e.vpd.emplace(kRdpDevice, DefaultVpdImage(kRdpDevice));
+  AppendLog(e.errorLog, "0001 ESM A power supply 1 AC input lost", kErrorLogCapacity);
+  AppendLog(e.errorLog, "0002 ESM A fan 3 below speed", kErrorLogCapacity);
+  AppendLog(e.postLog, std::string("ESM A ") + spec.fw1Level + " POST pass", kPostLogCapacity);
+  AppendLog(e.postLog, std::string("ESM B ") + spec.fw2Level + " POST pass", kPostLogCapacity);
   return e;
 }
 
@@ -321,6 +325,53 @@ std::string VpdField(const std::vector<std::uint8_t> &image, std::size_t offset)
     text += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
   }
   return text;
+}
+
+std::vector<std::uint8_t> LesbFor(const Enclosure &enclosure, int device) {
+  const auto it = enclosure.lesb.find(device);
+  if (it != enclosure.lesb.end() && it->second.size() == kLesbBlockSize) return it->second;
+  // Power-up counters that tell device, port and counter apart: (device + 1) * 1000 +
+  // port * 10 + counter.
+  constexpr std::uint32_t kDeviceStep = 1000, kPortStep = 10;
+  std::vector<std::uint8_t> block(kLesbBlockSize, 0);
+  for (std::size_t port = 0; port < kLesbPorts; ++port) {
+    for (std::size_t c = 0; c < kLesbCounters; ++c) {
+      const auto value = static_cast<std::uint32_t>((static_cast<std::uint32_t>(device) + 1) * kDeviceStep +
+                                                    port * kPortStep + c);
+      qel::store_be32(block.data() + port * kLesbPortSize + c * sizeof value, value);
+    }
+  }
+  return block;
+}
+
+void AppendLog(std::string &log, const std::string &entry, std::size_t capacity) {
+  std::string line = entry.substr(0, capacity > 0 ? capacity - 1 : 0);
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  log += line + "\n";
+  while (log.size() > capacity) {
+    const std::size_t end = log.find('\n');
+    log.erase(0, end == std::string::npos ? log.size() - capacity : end + 1);
+  }
+}
+
+namespace {
+constexpr std::uint32_t kCrcPolynomial = 0xEDB88320u;  // reflected IEEE 802.3
+constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t i = 0; i < table.size(); ++i) {
+    std::uint32_t c = i;
+    for (int bit = 0; bit < 8; ++bit) c = (c & 1u) != 0 ? kCrcPolynomial ^ (c >> 1) : c >> 1;
+    table[i] = c;
+  }
+  return table;
+}
+constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+}  // namespace
+
+std::uint32_t Crc32(std::uint32_t crc, std::span<const std::uint8_t> data) {
+  crc = ~crc;
+  for (std::uint8_t b : data) crc = kCrcTable[(crc ^ b) & 0xFFu] ^ (crc >> 8);
+  return ~crc;
 }
 
 std::vector<std::uint8_t> SlotTypes(const Enclosure &enclosure) {
@@ -402,8 +453,46 @@ std::string ApplySetting(Enclosure &enclosure, const std::string &setting) {
     }
     return "";
   }
+  if ((key == "errlog" || key == "postlog") && hasValue) {
+    if (key == "errlog") {
+      AppendLog(enclosure.errorLog, value, kErrorLogCapacity);
+    } else {
+      AppendLog(enclosure.postLog, value, kPostLogCapacity);
+    }
+    return "";
+  }
+  if ((key == "noerrlog" || key == "nopostlog") && !hasValue) {
+    (key == "noerrlog" ? enclosure.errorLog : enclosure.postLog).clear();
+    return "";
+  }
+  if (key == "lesb" && hasValue) {
+    unsigned device = 0, port = 0;
+    unsigned long long count = 0;
+    char tail = 0;
+    if (std::sscanf(value.c_str(), "%u:%u:%llu%c", &device, &port, &count, &tail) != 3 || device > UINT8_MAX ||
+        port >= kLesbPorts || count > UINT32_MAX) {
+      return "lesb takes DEV:PORT:N (device 0 to 255, port 0 to 9, a 32-bit count)";
+    }
+    std::vector<std::uint8_t> block = LesbFor(enclosure, static_cast<int>(device));
+    for (std::size_t c = 0; c < kLesbCounters; ++c) {
+      qel::store_be32(block.data() + port * kLesbPortSize + c * sizeof(std::uint32_t),
+                      static_cast<std::uint32_t>(count));
+    }
+    enclosure.lesb[static_cast<int>(device)] = block;
+    return "";
+  }
+  if (key == "event" && hasValue) {
+    unsigned bit = 0;
+    char tail = 0;
+    if (std::sscanf(value.c_str(), "%u%c", &bit, &tail) != 1 || bit >= kEventMaskSize * 8) {
+      return "event takes an event number 0 to 255";
+    }
+    enclosure.events.pending[bit / 8] = static_cast<std::uint8_t>(enclosure.events.pending[bit / 8] | (1u << (bit % 8)));
+    return "";
+  }
   return "unknown setting '" + setting + "' (try: pcm=N prs=C nopcm noprs fw1=LLLL type1=TTTT " +
-         "fw2=LLLL type2=TTTT product=TEXT psmode=N)";
+         "fw2=LLLL type2=TTTT product=TEXT psmode=N errlog=TEXT postlog=TEXT noerrlog nopostlog " +
+         "lesb=DEV:PORT:N event=N)";
 }
 
 namespace {

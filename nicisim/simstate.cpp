@@ -10,7 +10,19 @@
 //     ...
 //   vpd 16 512
 //     ...
+//   errlog 70                       (controller state: only what differs from power-up)
+//     0000: 30 30 30 31 ...
+//   lesb 0 240
+//     ...
+//   lip 0 0x00000001 0x00000002 0x00000003 1
+//   events REGISTERED-HEX PENDING-HEX registrations clears
+//   clock 1a0c061e0000 1            (year month day hour minute second, sets)
+//   debug 2 9                       (commands received, then the last one's text in hex)
+//     0000: ...
+//   command 0x2d 1 0                (controller resets and statesaves: function device parameter)
+//   firmware committed 2 1006 0x1a2b3c4d 2   (state device size crc32 pages)
 //   end
+// Files written before the controller state was kept load as enclosures at power-up.
 #include "simstate.h"
 
 #include <fcntl.h>
@@ -18,13 +30,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <sstream>
 
 namespace nicisim {
@@ -81,8 +95,9 @@ bool KeyValue(const std::string &word, const char *key, std::string *value) {
 }
 
 bool ParseFaultWords(const std::vector<std::string> &w, Fault &f) {
-  constexpr std::size_t kFaultWords = 7;  // "fault" KIND scope page func count value
-  if (w.size() != kFaultWords || !ParseFaultKind(w[1], &f.kind)) return false;
+  constexpr std::size_t kFaultWords = 7;  // "fault" KIND scope page func count value [skip]
+  constexpr std::size_t kSkipWord = 7;
+  if ((w.size() != kFaultWords && w.size() != kFaultWords + 1) || !ParseFaultKind(w[1], &f.kind)) return false;
   std::string v;
   if (!KeyValue(w[2], "scope", &v) || !ParseScope(v, &f.scope)) return false;
   if (!KeyValue(w[3], "page", &v) || !ParseCode(v, &f.page)) return false;
@@ -102,8 +117,13 @@ bool ParseFaultWords(const std::vector<std::string> &w, Fault &f) {
     if (!ParseInt(v, INT32_MIN, INT32_MAX, &n)) return false;
     f.value = static_cast<std::int32_t>(n);
   }
+  if (w.size() > kSkipWord) {
+    if (!KeyValue(w[kSkipWord], "skip", &v) || !ParseInt(v, 1, INT32_MAX, &n)) return false;
+    f.skip = static_cast<std::int32_t>(n);
+  }
   return true;
 }
+
 
 // Reads the hex lines of a block of size bytes starting at line index i.
 bool ParseHexBlock(const std::vector<std::string> &lines, std::size_t &i, std::size_t size,
@@ -120,6 +140,156 @@ bool ParseHexBlock(const std::vector<std::string> &lines, std::size_t &i, std::s
     }
   }
   return true;
+}
+
+// "0a1b..." for bytes, and back (false when the text is not exactly size bytes of hex).
+std::string HexWord(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  char cell[3];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(cell, sizeof cell, "%02x", b);
+    out += cell;
+  }
+  return out;
+}
+
+bool ParseHexWord(const std::string &text, std::span<std::uint8_t> bytes) {
+  if (text.size() != 2 * bytes.size()) return false;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    long v = 0;
+    if (!ParseInt("0x" + text.substr(2 * i, 2), 0, UINT8_MAX, &v)) return false;
+    bytes[i] = static_cast<std::uint8_t>(v);
+  }
+  return true;
+}
+
+bool ParseU32(const std::string &text, std::uint32_t *out) {
+  long long v = 0;
+  char *end = nullptr;
+  errno = 0;
+  v = std::strtoll(text.c_str(), &end, 0);
+  if (text.empty() || errno != 0 || *end != '\0' || v < 0 || v > static_cast<long long>(UINT32_MAX)) return false;
+  *out = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+constexpr std::array<const char *, 3> kFirmwareStateNames{"none", "receiving", "committed"};
+
+// The enclosure's controller state, the lines after its pages; only what differs from an
+// enclosure that was never touched is written.
+std::string FormatControllerState(const Enclosure &e) {
+  std::string out;
+  char line[kMaxLine];
+  auto text = [&](const char *key, const std::string &value) {
+    if (value.empty()) return;
+    const std::vector<std::uint8_t> bytes(value.begin(), value.end());
+    out += std::string(key) + " " + std::to_string(bytes.size()) + "\n" + HexLines(bytes, "  ");
+  };
+  text("errlog", e.errorLog);
+  text("postlog", e.postLog);
+  for (const auto &[device, block] : e.lesb) {
+    out += "lesb " + std::to_string(device) + " " + std::to_string(block.size()) + "\n" + HexLines(block, "  ");
+  }
+  for (const auto &[device, lip] : e.lip) {
+    std::snprintf(line, sizeof line, "lip %d 0x%08" PRIx32 " 0x%08" PRIx32 " 0x%08" PRIx32 " %" PRIu32 "\n", device,
+                  lip.words[0], lip.words[1], lip.words[2], lip.writes);
+    out += line;
+  }
+  const EventState &ev = e.events;
+  if (ev.registrations != 0 || ev.clears != 0 || ev.registered != EventState{}.registered ||
+      ev.pending != EventState{}.pending) {
+    out += "events " + HexWord(ev.registered) + " " + HexWord(ev.pending) + " " + std::to_string(ev.registrations) +
+           " " + std::to_string(ev.clears) + "\n";
+  }
+  if (e.clock.sets != 0 || e.clock.fields != Clock{}.fields) {
+    out += "clock " + HexWord(e.clock.fields) + " " + std::to_string(e.clock.sets) + "\n";
+  }
+  if (e.debugCommands != 0) {
+    const std::vector<std::uint8_t> bytes(e.lastDebugCommand.begin(), e.lastDebugCommand.end());
+    out += "debug " + std::to_string(e.debugCommands) + " " + std::to_string(bytes.size()) + "\n" +
+           HexLines(bytes, "  ");
+  }
+  for (const ControllerCommand &c : e.commands) {
+    std::snprintf(line, sizeof line, "command 0x%02x %u %u\n", c.function, c.device, c.parameter);
+    out += line;
+  }
+  const FirmwareDownload &fw = e.firmware;
+  if (fw.state != FirmwareState::None) {
+    std::snprintf(line, sizeof line, "firmware %s %d %" PRIu32 " 0x%08" PRIx32 " %" PRIu32 "\n",
+                  kFirmwareStateNames[static_cast<std::size_t>(fw.state)], fw.device, fw.size, fw.crc, fw.pages);
+    out += line;
+  }
+  return out;
+}
+
+// Reads one controller-state line (and its hex block) into e. False: not such a line, or bad.
+bool ParseControllerState(const std::vector<std::string> &lines, std::size_t &i, Enclosure &e, bool *known) {
+  const std::vector<std::string> w = Words(lines[i]);
+  *known = true;
+  long n = 0;
+  long device = 0;
+  std::vector<std::uint8_t> bytes;
+  const std::string &key = w[0];
+  if ((key == "errlog" || key == "postlog") && w.size() == 2) {
+    const std::size_t capacity = key == "errlog" ? kErrorLogCapacity : kPostLogCapacity;
+    if (!ParseInt(w[1], 1, static_cast<long>(capacity), &n) ||
+        !ParseHexBlock(lines, i, static_cast<std::size_t>(n), bytes)) {
+      return false;
+    }
+    (key == "errlog" ? e.errorLog : e.postLog).assign(bytes.begin(), bytes.end());
+    return true;
+  }
+  if (key == "lesb" && w.size() == 3) {
+    if (!ParseInt(w[1], 0, kMaxDevice, &device) || !ParseInt(w[2], 0, kMaxPageSize, &n) ||
+        static_cast<std::size_t>(n) != kLesbBlockSize || !ParseHexBlock(lines, i, kLesbBlockSize, bytes)) {
+      return false;
+    }
+    e.lesb[static_cast<int>(device)] = bytes;
+    return true;
+  }
+  if (key == "lip" && w.size() == 2 + kLipWords + 1) {
+    LipRecord lip;
+    if (!ParseInt(w[1], 0, kMaxDevice, &device)) return false;
+    for (std::size_t k = 0; k < kLipWords; ++k) {
+      if (!ParseU32(w[2 + k], &lip.words[k])) return false;
+    }
+    if (!ParseU32(w[2 + kLipWords], &lip.writes)) return false;
+    e.lip[static_cast<int>(device)] = lip;
+    return true;
+  }
+  if (key == "events" && w.size() == 5) {
+    return ParseHexWord(w[1], e.events.registered) && ParseHexWord(w[2], e.events.pending) &&
+           ParseU32(w[3], &e.events.registrations) && ParseU32(w[4], &e.events.clears);
+  }
+  if (key == "clock" && w.size() == 3) return ParseHexWord(w[1], e.clock.fields) && ParseU32(w[2], &e.clock.sets);
+  if (key == "debug" && w.size() == 3) {
+    if (!ParseU32(w[1], &e.debugCommands) || !ParseInt(w[2], 0, static_cast<long>(kDebugTextCapacity), &n) ||
+        !ParseHexBlock(lines, i, static_cast<std::size_t>(n), bytes)) {
+      return false;
+    }
+    e.lastDebugCommand.assign(bytes.begin(), bytes.end());
+    return true;
+  }
+  if (key == "command" && w.size() == 4) {
+    long function = 0, parameter = 0;
+    if (!ParseInt(w[1], 0, UINT8_MAX, &function) || !ParseInt(w[2], 0, kMaxDevice, &device) ||
+        !ParseInt(w[3], 0, UINT8_MAX, &parameter) || e.commands.size() >= kMaxCommandsKept) {
+      return false;
+    }
+    e.commands.push_back({static_cast<std::uint8_t>(function), static_cast<std::uint8_t>(device),
+                          static_cast<std::uint8_t>(parameter)});
+    return true;
+  }
+  if (key == "firmware" && w.size() == 6) {
+    FirmwareDownload &fw = e.firmware;
+    const auto state = std::find(kFirmwareStateNames.begin(), kFirmwareStateNames.end(), w[1]);
+    if (state == kFirmwareStateNames.end() || !ParseInt(w[2], 0, kFwDeviceMask, &device)) return false;
+    fw.state = static_cast<FirmwareState>(state - kFirmwareStateNames.begin());
+    fw.device = static_cast<int>(device);
+    return ParseU32(w[3], &fw.size) && ParseU32(w[4], &fw.crc) && ParseU32(w[5], &fw.pages);
+  }
+  *known = false;
+  return false;
 }
 
 }  // namespace
@@ -194,7 +364,8 @@ std::string FormatFault(const Fault &f) {
   return std::string(FaultKindName(f.kind)) + " scope=" + ScopeName(f.scope) + " page=" + CodeText(f.page) +
          " func=" + CodeText(f.function) + " count=" +
          (f.remaining == kFaultAlways ? std::string("always") : std::to_string(f.remaining)) +
-         " value=" + (f.hasValue ? std::to_string(f.value) : std::string("*"));
+         " value=" + (f.hasValue ? std::to_string(f.value) : std::string("*")) +
+         (f.skip > 0 ? " skip=" + std::to_string(f.skip) : std::string());
 }
 
 std::string FormatLab(const Lab &lab) {
@@ -209,6 +380,7 @@ std::string FormatLab(const Lab &lab) {
       out += "vpd " + std::to_string(device) + " " + std::to_string(image.size()) + "\n" +
              HexLines(image, "  ");
     }
+    out += FormatControllerState(e);
     out += "end\n";
   }
   return out;
@@ -274,7 +446,10 @@ bool ParseLab(const std::string &text, Lab &lab, std::string &error) {
       if (current->config.size() <= kCfgTypeHeadersOffset) return fail("configuration page too short");
       current = nullptr;
     } else {
-      return fail("cannot read '" + lines[i] + "'");
+      const std::string line = lines[i];
+      bool known = false;
+      if (ParseControllerState(lines, i, *current, &known)) continue;
+      return fail(known ? "bad '" + w[0] + "' entry" : "cannot read '" + line + "'");
     }
   }
   if (current != nullptr) {

@@ -155,7 +155,93 @@ constexpr std::size_t kStrHeaderSize = 12;
 enum VendorFunctionCode : std::uint8_t {
   FC_ReadVpd = 0x69,
   FC_WriteVpd = 0x5A,
+  FC_ControllerReset = 0x2D,
+  FC_FirmwareDownload = 0x3C,
+  FC_ReadControllerMemory = 0x4B,
+  FC_ReadLog = 0x92,  // parameter byte: which log
+  FC_Statesave = 0x99,
+  FC_ReadLesb = 0xB0,
+  FC_ResetLesb = 0xB1,  // parameter byte: port
+  FC_ReadAlpaMap = 0xB2,
+  FC_ReadConnectorMap = 0xB4,
+  FC_ReadLip = 0xB8,
+  FC_WriteLip = 0xB9,
+  FC_Events = 0xC0,  // device byte: sub-function
+  FC_DateTime = 0xD0,
+  FC_DebugCommand = 0xFF,
 };
+
+// Logs selected by the parameter byte of FC_ReadLog.
+constexpr std::uint8_t kLogPost = 1;
+constexpr std::uint8_t kLogError = 2;
+// Sub-functions of FC_Events, in the device byte.
+constexpr std::uint8_t kEventsRegister = 2;
+constexpr std::uint8_t kEventsClear = 3;
+constexpr std::uint8_t kEventsRead = 0x82;
+
+// Whole StringIn answers of the diagnostic reads (the sizes the page library asks for).
+constexpr std::size_t kCntrlMemAnswerSize = 266;
+constexpr std::size_t kErrLogAnswerSize = 496;
+constexpr std::size_t kPostLogAnswerSize = 266;
+constexpr std::size_t kLesbAnswerSize = 252;
+constexpr std::size_t kAlpaMapAnswerSize = 36;
+constexpr std::size_t kConnectorMapAnswerSize = 28;
+constexpr std::size_t kLipAnswerSize = 172;
+constexpr std::size_t kEventsAnswerSize = 44;
+constexpr std::size_t kDateTimeAnswerSize = 16;
+constexpr std::size_t kDebugAnswerSize = 204;
+
+// Controller memory: the request names the chunk's address; the answer carries the chunk from
+// byte 10, over the header's reserved bytes.
+constexpr std::size_t kCntrlMemAddressOffset = 12;  // u32
+constexpr std::size_t kCntrlMemRequestSize = 16;
+constexpr std::size_t kCntrlMemDataOffset = 10;
+constexpr std::size_t kCntrlMemChunk = 256;
+
+// Log answer: text length (u16) then the log text.
+constexpr std::size_t kLogLengthOffset = 12;
+constexpr std::size_t kLogTextOffset = 14;
+
+// LESB answer: per port six u32 counters (link failure, loss of sync, loss of signal,
+// primitive sequence errors, invalid transmission words, invalid CRCs), ports 0 to 9.
+constexpr std::size_t kLesbPorts = 10;
+constexpr std::size_t kLesbCounters = 6;
+constexpr std::size_t kLesbPortSize = kLesbCounters * 4;
+constexpr std::size_t kLesbBlockSize = kLesbPorts * kLesbPortSize;
+constexpr std::size_t kLesbDataOffset = 12;
+
+// ALPA map answer: count, then that many ALPAs. Connector map answer: per connector its
+// number, type, port and state.
+constexpr std::size_t kAlpaCountOffset = 12;
+constexpr std::size_t kAlpaListOffset = 13;
+constexpr std::size_t kConnectorsOffset = 12;
+constexpr std::size_t kConnectorEntrySize = 4;
+
+// LIP page: three u32 words written at 12 to 23; the answer adds the count of writes.
+constexpr std::size_t kLipWordsOffset = 12;
+constexpr std::size_t kLipWords = 3;
+constexpr std::size_t kLipWriteSize = kLipWordsOffset + kLipWords * 4;
+constexpr std::size_t kLipWritesOffset = kLipWriteSize;  // u32 in the answer
+
+// Event page: a 32-byte event bit field at 12 to 43 (bit n = byte n / 8, bit n % 8).
+constexpr std::size_t kEventMaskOffset = 12;
+constexpr std::size_t kEventMaskSize = 32;
+constexpr std::size_t kEventPageSize = kEventMaskOffset + kEventMaskSize;
+
+// Date and time: year, month, day, hour, minute, second from byte 8, one plain byte each.
+constexpr std::size_t kDateTimeOffset = 8;
+constexpr std::size_t kDateTimeFields = 6;
+constexpr std::size_t kDateTimeMonthIndex = 1;
+
+// Debug command: NUL-terminated text from byte 12.
+constexpr std::size_t kDebugTextOffset = 12;
+
+// Firmware download pages: byte 8 carries the device with a flag; data from byte 9.
+constexpr std::uint8_t kFwStartFlag = 0x40;
+constexpr std::uint8_t kFwCommitFlag = 0x80;
+constexpr std::uint8_t kFwDeviceMask = 0x3F;
+constexpr std::size_t kFwHeaderSize = 9;
+constexpr std::size_t kFwDataOffset = 9;
 
 // StringIn status values of the simulated enclosure.
 enum StringInStatus : std::uint8_t {

@@ -100,7 +100,7 @@ TEST_F(CiInterface, StringExchangesAnswerThePendingRequestOnce) {
   const Case cases[] = {
       {"rdp vpd", 0x69, 16, 512, {4, 0, 1, 0xFC, 0x69, 0, 0, 0, 16, 0, 0, 0}, false},
       {"ic vpd", 0x69, 2, 268, {4, 0, 1, 0x08, 0x69, 0, 0, 0, 2, 0, 0, 0}, false},
-      {"unmodelled function", 0x92, 0, 12, {}, true},
+      {"unmodelled function", 0x77, 0, 12, {}, true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
