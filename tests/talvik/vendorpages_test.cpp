@@ -95,14 +95,6 @@ INSTANTIATE_TEST_SUITE_P(
                  Header(16, 12, 0xD0, 0, 0), 16, false, "TK_ReadDateTime: Enclosure SN = SN3", "<--- DateTime Page read --->", "TK_ReadDateTime"}),
     CaseName());
 
-TEST_F(TalvikTest, ReadPageDeviceAboveByteRangeNeverMatches) {
-  fakeses::answers.assign(10, Answer{0, Page(kLESBPageSize, {4, 0, 0, 0, 0xB0, 0, 0, 0, 7})});
-  std::array<std::uint8_t, kLESBPageSize> buffer{};
-  EXPECT_EQ(TK_ReadLESBPage("SN3", 256 + kDev, buffer.data()), 86);
-  EXPECT_EQ(fakeses::calls[0].sent[8], kDev);
-  EXPECT_EQ(Pauses(), std::vector<std::string>(10, "usleep 50000"));
-}
-
 // ---- Debug command ------------------------------------------------------------------------------
 const Answer kDebugGood{0, Page(kDebugPageSize, {4, 0, 0, 0, 0xFF})};
 
