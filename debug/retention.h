@@ -13,7 +13,7 @@
 // and as the fallback when memory for the single listing cannot be had.
 #pragma once
 
-#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -77,10 +77,18 @@ struct QEL_RetentionReport {
   int usedFallback;         // 1 when memory ran short and the per-file walk was used
 };
 
+// What the retention work needs of a file's status (read following links). Kept apart from
+// struct stat, whose layout depends on the large-file settings of each source.
+struct QEL_FileStatus {
+  int regular;         // nonzero for a regular file
+  std::int64_t size;   // bytes
+  std::int64_t mtime;  // last modification, seconds since the epoch
+};
+
 // The operating-system calls of the retention work. Tests replace them to make a file vanish
 // at a chosen moment, to log deletions, or to compress without gzip.
 struct QEL_RetentionCalls {
-  int (*statFn)(const char *path, struct stat *st);
+  int (*statFn)(const char *path, QEL_FileStatus *status);  // 0, or -1 when unreadable
   int (*unlinkFn)(const char *path);
   // One compression process for all of paths, in order; returns its wait status or -1.
   int (*compressFn)(std::span<const char *const> paths);

@@ -52,7 +52,16 @@ constexpr std::size_t kMaxCompressPathLength = kCompressCommandSize - sizeof kCo
 constexpr std::size_t kArgumentHeadroom = 2048;
 constexpr std::size_t kMinimumArgumentBudget = 4096;
 
-int SysStat(const char *path, struct stat *st) { return ::stat(path, st); }
+// The 64-bit interfaces: a 32-bit build must still list and size every file of a large
+// directory (the 32-bit readdir gives up on 64-bit directory offsets, stat on large values).
+int SysStat(const char *path, QEL_FileStatus *status) {
+  struct stat64 st {};
+  if (::stat64(path, &st) != 0) return -1;
+  status->regular = S_ISREG(st.st_mode) ? 1 : 0;
+  status->size = static_cast<std::int64_t>(st.st_size);
+  status->mtime = static_cast<std::int64_t>(st.st_mtime);
+  return 0;
+}
 int SysUnlink(const char *path) { return ::unlink(path); }
 
 bool IsDotEntry(const char *name) {
@@ -112,7 +121,7 @@ class DirListing {
   DirListing &operator=(const DirListing &) = delete;
   bool IsOpen() const { return dir_ != nullptr; }
   const char *Next() {
-    const dirent *entry = readdir(dir_);
+    const dirent64 *entry = readdir64(dir_);
     return entry != nullptr ? entry->d_name : nullptr;
   }
 
@@ -133,12 +142,12 @@ bool IsOwnTrace(const char *path, const char *ownTrace) {
 
 // The compression rule for one regular file: not already ".gz", and this run's own trace or
 // untouched for more than the quiet time. Paths the command buffer cannot hold are refused.
-bool NeedsCompression(const char *path, std::size_t length, time_t mtime, const char *ownTrace) {
+bool NeedsCompression(const char *path, std::size_t length, std::int64_t mtime, const char *ownTrace) {
   if (QEL_compressed_logfile(path) != 0) return false;
   if (length > kMaxCompressPathLength) return false;
   if (IsOwnTrace(path, ownTrace)) return true;
   const std::int64_t now = static_cast<std::int64_t>(QEL_Time(nullptr));
-  return static_cast<std::int64_t>(mtime) + kTraceQuietSeconds < now;
+  return mtime + kTraceQuietSeconds < now;
 }
 
 // The retention globals hold an int total; larger sums show as the largest int while the
@@ -170,7 +179,7 @@ void RecordOldest(std::int32_t date, const char *path) {
 struct Listed {
   std::size_t nameOffset;  // into Listing::names
   std::int64_t size;
-  time_t mtime;
+  std::int64_t mtime;
   bool recordable;  // full path fits OldestFileName
 };
 
@@ -189,16 +198,16 @@ bool ListRegularFiles(const char *dir, Listing &out) {
   DirListing listing(dir);
   if (!listing.IsOpen()) return false;
   std::array<char, kScanPathSize> path{};
-  struct stat st {};
+  QEL_FileStatus st{};
   for (const char *name = listing.Next(); name != nullptr; name = listing.Next()) {
     if (IsDotEntry(name)) continue;
     if (!BuildScanPath(path, dir, name)) continue;
-    if (QEL_RetentionSys.statFn(path.data(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (QEL_RetentionSys.statFn(path.data(), &st) != 0 || st.regular == 0) continue;
     const std::size_t offset = out.names.size();
     out.names.append(name);
     out.names.push_back('\0');
     const bool recordable = std::strlen(path.data()) < kOldestFileNameSize;
-    out.files.push_back(Listed{offset, static_cast<std::int64_t>(st.st_size), st.st_mtime, recordable});
+    out.files.push_back(Listed{offset, st.size, st.mtime, recordable});
   }
   return true;
 }
@@ -368,32 +377,32 @@ void ScanDirectory(const char *path, ScanPerFileFn perFile, ScanFinalFn final) {
   DirListing listing(path);
   if (!listing.IsOpen()) return;
   std::array<char, kScanPathSize> full{};
-  struct stat st {};
+  QEL_FileStatus st{};
   for (const char *name = listing.Next(); name != nullptr; name = listing.Next()) {
     if (IsDotEntry(name)) continue;
     if (!BuildScanPath(full, path, name)) continue;  // too long for the buffer: skipped
-    if (QEL_RetentionSys.statFn(full.data(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (QEL_RetentionSys.statFn(full.data(), &st) != 0 || st.regular == 0) continue;
     if (perFile != nullptr) perFile(full.data());
   }
   if (final != nullptr) final(OldestFileName);
 }
 
 int CompressUncompressedEntry(const char *path) {
-  struct stat st {};
+  QEL_FileStatus st{};
   if (QEL_compressed_logfile(path) != 0) return 0;
   if (QEL_RetentionSys.statFn(path, &st) != 0) return 0;  // vanished: left alone
-  if (!NeedsCompression(path, std::strlen(path), st.st_mtime, WalkOwnTrace)) return 0;
+  if (!NeedsCompression(path, std::strlen(path), st.mtime, WalkOwnTrace)) return 0;
   return QEL_compress_logfile(path);
 }
 
 int FindOldestCompressedFile(const char *path) {
-  struct stat st {};
+  QEL_FileStatus st{};
   if (QEL_RetentionSys.statFn(path, &st) != 0) return 0;  // vanished: left out of the totals
   ++WalkFileCount;
-  WalkTotalBytes += static_cast<std::int64_t>(st.st_size);
+  WalkTotalBytes += st.size;
   NumberOfFiles = ClampCount(WalkFileCount);
   TotalSpaceUsed = ClampTotal(WalkTotalBytes);
-  const std::int32_t date = static_cast<std::int32_t>(st.st_mtime);
+  const std::int32_t date = static_cast<std::int32_t>(st.mtime);
   // A path too long for OldestFileName is counted but never recorded.
   if (std::strlen(path) >= kOldestFileNameSize) return 0;
   if (OldestFileDate == 0 || date < OldestFileDate) RecordOldest(date, path);

@@ -85,12 +85,12 @@ int LoggedUnlink(const char *path) {
   return 0;
 }
 
-int VanishingStat(const char *path, struct stat *st) {
+int VanishingStat(const char *path, QEL_FileStatus *status) {
   if (!log.vanishOnStat.empty() && BaseName(path) == log.vanishOnStat) {
     unlink(path);
     log.vanishOnStat.clear();
   }
-  return stat(path, st);
+  return QEL_RetentionSysDefaults.statFn(path, status);
 }
 
 FakeRetentionSys::FakeRetentionSys() {

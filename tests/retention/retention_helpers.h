@@ -38,7 +38,7 @@ extern Log log;
 int FakeCompressOne(const char *path);
 int FakeCompressBatch(std::span<const char *const> paths);
 int LoggedUnlink(const char *path);
-int VanishingStat(const char *path, struct stat *st);
+int VanishingStat(const char *path, QEL_FileStatus *status);
 
 // Installs the stand-ins for the life of the object and clears the log.
 class FakeRetentionSys {
