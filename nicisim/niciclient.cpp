@@ -2,8 +2,10 @@
 // checks a careful adapter driver would make on the order of calls and on its arguments.
 // Every misuse fails the call and leaves a line in the simulator's log, so a transport that
 // breaks the protocol is caught on the development host, not on the controller.
+#include <csignal>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -47,6 +49,15 @@ constexpr std::uint32_t kMaxRequestLength = 1u << 20;
 
 bool connectionOpen = false;
 nicisim::Session session;
+
+// Test hook: with NICISIM_KILL_AT=N the process is killed (SIGKILL) right after the enclosure
+// has carried out the Nth request of this process, before the client sees the answer, so
+// interruption tests can stop a client at any command it sends.
+void KillIfAsked() {
+  static unsigned long served = 0;
+  const char *at = std::getenv("NICISIM_KILL_AT");
+  if (at != nullptr && std::strtoul(at, nullptr, 10) == ++served) std::raise(SIGKILL);
+}
 
 std::string Dir() { return nicisim::StateDirectory(); }
 
@@ -154,6 +165,7 @@ int32_t niCISendSyncRequest(void *request, uint32_t requestLength, void *options
     std::memcpy(buffer, request, requestLength);
     const nicisim::RequestOutcome outcome =
         nicisim::ServeRequest(dir, session, std::span<std::uint8_t>(buffer, requestLength));
+    KillIfAsked();
     SetWord(result, 0, static_cast<std::uint32_t>(outcome.requestStatus));
     SetWord(result, kResultErrnoOffset, static_cast<std::uint32_t>(outcome.sendErrno));
     if (outcome.sendErrno != 0) return Fail(outcome.sendErrno);
