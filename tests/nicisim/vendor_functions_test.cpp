@@ -24,7 +24,7 @@ constexpr const char *kSerial = "IRC0001";
 Bytes Page(std::uint8_t function, std::uint8_t device, std::uint8_t parameter, std::size_t size,
            std::size_t at = 12, const Bytes &data = {}) {
   Bytes page = StringOut(function, device, size);
-  page[9] = parameter;
+  if (parameter != 0) page.at(9) = parameter;  // firmware pages end before byte 9
   std::copy(data.begin(), data.end(), page.begin() + static_cast<std::ptrdiff_t>(at));
   return page;
 }
