@@ -87,14 +87,15 @@ TEST(RetentionBudget, FileCountOneOverTheLimitLosesOnlyTheOldest) {
   rettest::FakeRetentionSys fakes;
   const int files = kTraceFileLimit + 1;
   for (int i = 0; i < files; ++i) {
-    // Ages repeat, so most files share their age with others; the oldest is unique.
-    MakeFile(dir.file("n" + std::to_string(i) + ".gz"), 1, kOld + (i == 777 ? -10 : i % 7));
+    // Empty files made in one call each, all of about the same age; one is older than the rest.
+    ASSERT_EQ(mknod(dir.file("n" + std::to_string(i) + ".gz").c_str(), S_IFREG | 0644, 0), 0);
   }
+  rettest::SetMtime(dir.file("n777.gz"), kOld);
   QEL_RetentionReport report{};
   QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, kTraceRetentionLimits, &report);
   EXPECT_EQ(log.deleted, std::vector<std::string>{"n777.gz"});
   EXPECT_EQ(NumberOfFiles, kTraceFileLimit);
-  EXPECT_EQ(TotalSpaceUsed, files);  // the scanned sum stays after a deletion
+  EXPECT_EQ(TotalSpaceUsed, 0);
   EXPECT_EQ(report.directoryScans, 1);
   // At the limit nothing more goes.
   QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, kTraceRetentionLimits, &report);
@@ -137,6 +138,33 @@ TEST(RetentionCompression, QuietTimeSuffixAndOwnTrace) {
   EXPECT_EQ(report.compressProcesses, 1);
   EXPECT_EQ(report.directoryScans, 2);
   EXPECT_TRUE(rettest::Exists(dir.file("sub")));
+}
+
+// The compression command buffer holds 1024 bytes: "gzip -f ", the path, " 2> /dev/null" and
+// the terminating NUL leave 1002 bytes for the path. A longer path is refused, not cut.
+TEST(RetentionCompression, PathLongerThanTheCommandBufferIsRefused) {
+  qeltest::FakeSystem clock;
+  clock.nowSec = kNow;
+  qeltest::ScratchDir scratch("ret-long");
+  rettest::FakeRetentionSys fakes;
+  constexpr std::size_t kLongestPath = 1002;
+  const std::string fits = "fits", longer = "fits5";
+  std::string dir = scratch.path();
+  while (dir.size() + 1 + fits.size() < kLongestPath) {
+    // Components of at most 200 characters, the last one landing exactly on the length.
+    const std::size_t remaining = kLongestPath - (dir.size() + 1 + fits.size());
+    const std::size_t chunk = remaining > 201 ? std::min<std::size_t>(200, remaining - 3) : remaining - 1;
+    dir += "/" + std::string(chunk, 'd');
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0) << dir.size();
+  }
+  ASSERT_EQ(dir.size() + 1 + fits.size(), kLongestPath);
+  MakeFile(dir + "/" + fits, 10, kOld);
+  MakeFile(dir + "/" + longer, 10, kOld);
+  QEL_RetentionReport report{};
+  QEL_TidyTraceDirectory(dir.c_str(), nullptr, QEL_RetentionLimits{1000, 1}, &report);
+  EXPECT_EQ(log.compressed, std::vector<std::string>{fits});
+  // Both still count, and the oldest goes as usual.
+  EXPECT_EQ(report.filesDeleted, 1);
 }
 
 TEST(RetentionCompression, CompressedNameTest) {
