@@ -2,6 +2,7 @@
 // the utility run as a process against them, and checks of what a run leaves behind.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ class Rig {
   // Runs encsim on the rig's lab; fails the test when its status differs from expectStatus.
   std::string Encsim(const std::vector<std::string> &args, int expectStatus = 0);
   // Runs qelses_pcm (the build that traces into traceDir) with args after the program name.
-  // extraEnv entries are "NAME=VALUE"; traceDir "" keeps the rig's own trace directory.
+  // extraEnv entries are "NAME=VALUE". Safe to call from several threads at once.
   Run Pcm(const std::vector<std::string> &args, const std::vector<std::string> &extraEnv = {});
   // Trace of a run (decompressed), "" when none.
   std::string TraceOf(const Run &run) const { return qeltest::TraceOfProcess(traceDir, run.proc.pid); }
@@ -37,7 +38,7 @@ class Rig {
   qeltest::ScratchDir state_;
   qeltest::ScratchDir trace_;
   qeltest::ScratchDir work_;
-  int runs_ = 0;
+  std::atomic<int> runs_{0};  // names the pause logs; runs may start from several threads
 };
 
 // Path of the utility build whose trace directory comes from QEL_HARDENING_TRACE_DIR.
