@@ -20,7 +20,19 @@ class TraceFixture {
     QEL_DebugDir = dirPath_.c_str();
     utility_ = utility;
   }
-  ~TraceFixture() { Close(); }
+  ~TraceFixture() {
+    Close();
+    // The exit handler registered by the open reads QEL_DebugDir at process exit, after this
+    // fixture's own directory is gone: leave it pointing at a directory that lasts as long.
+    QEL_DebugDir = ProcessTraceDir().c_str();
+  }
+
+  // Deliberately never destroyed: static destructors run before exit handlers registered
+  // earlier, and the trace exit handler still needs the path.
+  static const std::string &ProcessTraceDir() {
+    static const ScratchDir *dir = new ScratchDir("trace-exit");
+    return dir->path();
+  }
 
   // Opens the trace at the clock's current time.
   int Open() {
