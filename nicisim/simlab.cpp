@@ -78,7 +78,7 @@ constexpr std::size_t kElementByte3 = 3;
 constexpr std::uint8_t kEnclosureProcess = 0x11;  // process 1 of 1
 constexpr std::size_t kCfgVendorSpecificOffset = 48;
 
-struct KindSpec {
+struct KindRecipe {
   EnclosureKind kind;
   const char *product;
   const char *revision;
@@ -89,14 +89,14 @@ struct KindSpec {
 };
 // An IRC with current firmware (the type code decides), an IRC with old firmware (the product
 // identification decides) and an enclosure of another type.
-constexpr std::array<KindSpec, 3> kKinds{{
+constexpr std::array<KindRecipe, 3> kKinds{{
     {EnclosureKind::Irc, "5284-E11-IRC", "0310", "0310", "000C", "0310", "000C"},
     {EnclosureKind::IrcOld, "5284-E11-IRC", "0250", "0250", "000C", "0250", "000C"},
     {EnclosureKind::Other, "5300-D20-JBOD", "0320", "0320", "0007", "0320", "0007"},
 }};
 
-const KindSpec &SpecFor(EnclosureKind kind) {
-  for (const KindSpec &k : kKinds) {
+const KindRecipe &RecipeFor(EnclosureKind kind) {
+  for (const KindRecipe &k : kKinds) {
     if (k.kind == kind) return k;
   }
   return kKinds[0];
@@ -118,7 +118,7 @@ std::string GetText(const std::vector<std::uint8_t> &page, std::size_t offset, s
   return text;
 }
 
-std::vector<std::uint8_t> BuildConfigPage(const std::string &serial, const KindSpec &spec) {
+std::vector<std::uint8_t> BuildConfigPage(const std::string &serial, const KindRecipe &recipe) {
   std::size_t textBytes = 0;
   for (const TypeSpec &t : kElementTypes) textBytes += std::strlen(t.text);
   const std::size_t size =
@@ -138,13 +138,13 @@ std::vector<std::uint8_t> BuildConfigPage(const std::string &serial, const KindS
   std::copy(kNaaPrefix.begin(), kNaaPrefix.end(), page.begin() + kCfgLogicalIdOffset);
   qel::store_be32(page.data() + kCfgLogicalIdOffset + kNaaPrefix.size(), hash);
   PutText(page, kCfgVendorOffset, kCfgVendorSize, "QELSIM");
-  PutText(page, kCfgProductOffset, kCfgProductSize, spec.product);
-  PutText(page, kCfgRevisionOffset, kCfgRevisionSize, spec.revision);
+  PutText(page, kCfgProductOffset, kCfgProductSize, recipe.product);
+  PutText(page, kCfgRevisionOffset, kCfgRevisionSize, recipe.revision);
   PutText(page, kCfgVendorSpecificOffset, kCfgTypeHeadersOffset - kCfgVendorSpecificOffset, "");
-  PutText(page, kCfgFirmware1Offset, kCfgFirmwareLevelSize, spec.fw1Level);
-  PutText(page, kCfgFirmware1Offset + kCfgFirmwareTypeOffset, kCfgFirmwareTypeSize, spec.fw1Type);
-  PutText(page, kCfgFirmware2Offset, kCfgFirmwareLevelSize, spec.fw2Level);
-  PutText(page, kCfgFirmware2Offset + kCfgFirmwareTypeOffset, kCfgFirmwareTypeSize, spec.fw2Type);
+  PutText(page, kCfgFirmware1Offset, kCfgFirmwareLevelSize, recipe.fw1Level);
+  PutText(page, kCfgFirmware1Offset + kCfgFirmwareTypeOffset, kCfgFirmwareTypeSize, recipe.fw1Type);
+  PutText(page, kCfgFirmware2Offset, kCfgFirmwareLevelSize, recipe.fw2Level);
+  PutText(page, kCfgFirmware2Offset + kCfgFirmwareTypeOffset, kCfgFirmwareTypeSize, recipe.fw2Type);
   std::size_t header = kCfgTypeHeadersOffset;
   std::size_t text = kCfgTypeHeadersOffset + kElementTypes.size() * kCfgTypeHeaderSize;
   for (const TypeSpec &t : kElementTypes) {
@@ -248,16 +248,16 @@ bool ValidSerial(const std::string &serial) {
 }
 
 Enclosure MakeEnclosure(const std::string &serial, EnclosureKind kind) {
-  const KindSpec &spec = SpecFor(kind);
+  const KindRecipe &recipe = RecipeFor(kind);
   Enclosure e;
   e.serial = serial;
-  e.config = BuildConfigPage(serial, spec);
+  e.config = BuildConfigPage(serial, recipe);
   e.status = BuildStatusPage(0);
   e.vpd.emplace(kRdpDevice, DefaultVpdImage(kRdpDevice));
   AppendLog(e.errorLog, "0001 ESM A power supply 1 AC input lost", kErrorLogCapacity);
   AppendLog(e.errorLog, "0002 ESM A fan 3 below speed", kErrorLogCapacity);
-  AppendLog(e.postLog, std::string("ESM A ") + spec.fw1Level + " POST pass", kPostLogCapacity);
-  AppendLog(e.postLog, std::string("ESM B ") + spec.fw2Level + " POST pass", kPostLogCapacity);
+  AppendLog(e.postLog, std::string("ESM A ") + recipe.fw1Level + " POST pass", kPostLogCapacity);
+  AppendLog(e.postLog, std::string("ESM B ") + recipe.fw2Level + " POST pass", kPostLogCapacity);
   return e;
 }
 
