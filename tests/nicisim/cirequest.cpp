@@ -3,12 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-#include "byteorder.h"
 #include "niciClient.h"
-#include "simstate.h"
 
 namespace citest {
 
@@ -17,20 +14,17 @@ namespace {
 constexpr std::size_t kFixed = 240;
 constexpr std::size_t kData = 204;
 constexpr std::size_t kGuard = 32;
-constexpr std::uint8_t kGuardByte = 0xEE;
 
-void Region(std::vector<std::uint8_t> &m, std::size_t at, std::uint8_t type, std::uint32_t start,
-            std::uint32_t length) {
+void Region(Bytes &m, std::size_t at, std::uint8_t type, std::uint32_t start, std::uint32_t length) {
   m[at] = type;
   qel::store_be32(m.data() + at + 16, start);
   qel::store_be32(m.data() + at + 20, length);
 }
 
-std::vector<std::uint8_t> Message(const std::string &serial, bool send, std::uint8_t pageCode, std::uint32_t length) {
-  const std::size_t total = (length + kFixed + 3) / 4 * 4;
-  std::vector<std::uint8_t> m(total, 0);
+Bytes Message(const std::string &serial, bool send, std::uint8_t pageCode, std::uint32_t length) {
+  Bytes m((length + kFixed + 3) / 4 * 4, 0);
   qel::store_be16(m.data(), 2);
-  qel::store_be32(m.data() + 4, static_cast<std::uint32_t>(total));
+  qel::store_be32(m.data() + 4, static_cast<std::uint32_t>(m.size()));
   std::memcpy(m.data() + 10, serial.c_str(), std::min<std::size_t>(serial.size() + 1, 38));
   Region(m, 56, 8, 0, 20);
   Region(m, 80, send ? 8 : 1, send ? 20 : 0, send ? length : 0);
@@ -48,44 +42,54 @@ std::vector<std::uint8_t> Message(const std::string &serial, bool send, std::uin
 
 }  // namespace
 
-std::vector<std::uint8_t> SendMessage(const std::string &serial, const std::vector<std::uint8_t> &page) {
-  std::vector<std::uint8_t> m = Message(serial, true, 0, static_cast<std::uint32_t>(page.size()));
+Bytes SendMessage(const std::string &serial, const Bytes &page) {
+  Bytes m = Message(serial, true, 0, static_cast<std::uint32_t>(page.size()));
   std::copy(page.begin(), page.end(), m.begin() + kData);
   return m;
 }
 
-std::vector<std::uint8_t> ReceiveMessage(const std::string &serial, std::uint8_t pageCode, std::uint32_t length) {
+Bytes ReceiveMessage(const std::string &serial, std::uint8_t pageCode, std::uint32_t length) {
   return Message(serial, false, pageCode, length);
 }
 
-std::uint32_t Answer::resultWord() const { return qel::load_be32(body.data() + 52); }
-std::int16_t Answer::appResult() const { return static_cast<std::int16_t>(qel::load_be16(body.data() + 54)); }
-std::vector<std::uint8_t> Answer::data(std::size_t length) const {
-  if (body.size() < kData + length) return {};
-  return {body.begin() + kData, body.begin() + static_cast<std::ptrdiff_t>(kData + length)};
+Bytes StringOut(std::uint8_t function, std::uint8_t device, std::size_t size, const Spots &patches) {
+  Bytes page(size, 0);
+  page[0] = 4;
+  qel::store_be16(page.data() + 2, static_cast<std::uint16_t>(size - 4));
+  page[4] = function;
+  page[8] = device;
+  Patch(page, patches);
+  return page;
 }
 
-Answer Exchange(const std::vector<std::uint8_t> &message, std::int32_t extra) {
+void Patch(Bytes &bytes, const Spots &patches) {
+  for (const auto &[at, text] : patches) std::copy(text.begin(), text.end(), &bytes.at(at));
+}
+
+std::string Text(const Bytes &bytes, std::size_t at, std::size_t n) {
+  return at + n <= bytes.size() ? std::string(reinterpret_cast<const char *>(bytes.data()) + at, n) : std::string();
+}
+
+void ExpectSpots(const Bytes &bytes, const Spots &expected) {
+  for (const auto &[at, text] : expected) EXPECT_EQ(Text(bytes, at, text.size()), text) << "at " << at;
+}
+
+Answer Exchange(Bytes message, std::int32_t extra) {
   Answer a;
-  std::uint8_t options[12] = {};
+  std::uint8_t options[12] = {}, response[24] = {}, result[64] = {};
   niCISetOptions(options, 2, 1);
   niCISetOptions(options, 0, 1);
   niCISetOptions(options, 1, extra);
   const std::size_t room = message.size() + static_cast<std::size_t>(extra);
-  std::vector<std::uint8_t> buffer(room + kGuard, 0);
-  std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(room), buffer.end(), kGuardByte);
-  std::uint8_t response[24] = {};
+  Bytes buffer(room + kGuard, 0xEE);
+  std::fill_n(buffer.begin(), room, 0);
   void *address = buffer.data();
   std::memcpy(response + sizeof response - sizeof address, &address, sizeof address);
-  std::uint8_t result[64] = {};
-  std::vector<std::uint8_t> request = message;
   errno = 0;
-  a.rc = niCISendSyncRequest(request.data(), static_cast<std::uint32_t>(request.size()), options, result, response);
+  a.rc = niCISendSyncRequest(message.data(), static_cast<std::uint32_t>(message.size()), options, result, response);
   a.error = errno;
-  for (std::size_t i = room; i < buffer.size(); ++i) {
-    EXPECT_EQ(buffer[i], kGuardByte) << "library wrote past request length + extra at " << i;
-  }
-  for (std::size_t i = message.size(); i < room; ++i) EXPECT_EQ(buffer[i], 0) << "wrote into the extra room";
+  EXPECT_EQ(Text(buffer, room, kGuard), std::string(kGuard, '\xEE')) << "wrote past request length + extra";
+  EXPECT_EQ(Text(buffer, message.size(), room - message.size()), std::string(room - message.size(), '\0'));
   if (a.rc != 0) return a;
   a.status = niCIBGetRequestStatus(response);
   const std::int32_t size = niCIBGetRequestSize(response);
@@ -95,67 +99,22 @@ Answer Exchange(const std::vector<std::uint8_t> &message, std::int32_t extra) {
   return a;
 }
 
-std::vector<std::uint8_t> ReadPage(const std::string &serial, std::uint8_t pageCode, std::uint32_t length) {
-  const Answer a = Exchange(ReceiveMessage(serial, pageCode, length));
-  if (a.rc != 0 || a.status != 0 || a.directive() != 0 || a.resultWord() != 0) return {};
+Bytes ReadPage(const std::string &serial, std::uint8_t pageCode, std::uint32_t length, std::int32_t extra) {
+  const Bytes message = ReceiveMessage(serial, pageCode, length);
+  const Answer a = Exchange(message, extra);
+  if (a.rc != 0 || a.status != 0 || a.body.size() != message.size()) return {};
+  if (a.directive() != 0 || a.resultWord() != 0) return {};
+  const std::size_t end = kData + length;
+  EXPECT_EQ(Text(a.body, end, a.body.size() - end), std::string(a.body.size() - end, '\0')) << "past the page";
   return a.data(length);
 }
 
-std::vector<std::uint8_t> StringOut(std::uint8_t function, std::uint8_t device, std::size_t size) {
-  std::vector<std::uint8_t> page(size, 0);
-  page[0] = 4;
-  qel::store_be16(page.data() + 2, static_cast<std::uint16_t>(size - 4));
-  page[4] = function;
-  page[8] = device;
-  return page;
-}
-
-ScratchLab::ScratchLab(const std::string &tag) : scratch_(tag) {
-  setenv("NICISIM_STATE_DIR", scratch_.path().c_str(), 1);
-}
-
-ScratchLab::~ScratchLab() { unsetenv("NICISIM_STATE_DIR"); }
-
-nicisim::Lab ScratchLab::Load() const {
-  nicisim::LabLock lock(dir());
-  nicisim::Lab lab;
-  std::string error;
-  EXPECT_EQ(nicisim::LoadLab(dir(), lab, error), 0) << error;
-  return lab;
-}
-
-void ScratchLab::Save(const nicisim::Lab &lab) const {
-  nicisim::LabLock lock(dir());
-  std::string error;
-  EXPECT_EQ(nicisim::SaveLab(dir(), lab, error), 0) << error;
-}
-
-void ScratchLab::AddFault(const std::string &serial, const nicisim::Fault &fault) const {
-  nicisim::Lab lab = Load();
-  if (fault.kind == nicisim::FaultKind::Open) {
-    lab.labFaults.push_back(fault);
-  } else {
-    nicisim::Enclosure *e = nicisim::FindEnclosure(lab, serial);
-    ASSERT_NE(e, nullptr);
-    e->faults.push_back(fault);
-  }
-  Save(lab);
-}
-
-std::vector<std::string> ScratchLab::LogLines() const { return qeltest::ReadLines(dir() + "/nicisim.log"); }
-
-qeltest::ProcResult ScratchLab::Encsim(const std::vector<std::string> &args) const {
+qeltest::ProcResult ScratchLab::Encsim(const std::vector<std::string> &args, int status) const {
   std::vector<std::string> argv{qeltest::BuildPath("nicisim/encsim")};
   argv.insert(argv.end(), args.begin(), args.end());
   qeltest::ProcResult r = qeltest::RunProcess(argv, {"NICISIM_STATE_DIR=" + dir()});
-  if (r.status < 0) ADD_FAILURE() << "encsim did not run: " << r.err;
+  EXPECT_EQ(r.status, status) << "encsim " << args.at(0) << ": " << r.err;
   return r;
-}
-
-std::uint8_t XorFrom12(const std::vector<std::uint8_t> &image) {
-  std::uint8_t x = 0;
-  for (std::size_t i = 12; i < image.size(); ++i) x ^= image[i];
-  return x;
 }
 
 }  // namespace citest
