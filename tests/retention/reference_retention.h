@@ -18,11 +18,9 @@ struct Calls {
 };
 
 struct Outcome {
-  int scans = 0;
-  int deleted = 0;
+  int scans = 0, deleted = 0;
   // The retention globals as the last walk left them.
-  int totalSpaceUsed = 0;
-  int numberOfFiles = 0;
+  int totalSpaceUsed = 0, numberOfFiles = 0;
   std::int32_t oldestFileDate = 0;
   std::string oldestFileName;
 };

@@ -1,10 +1,14 @@
-// Shared helpers of the retention tests: files of a chosen size and age, and recording
-// stand-ins for compression and deletion.
+// Helpers of the retention tests: files of a chosen size and age, and recording stand-ins for
+// the status reads, deletions and compression of the retention work.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -12,41 +16,73 @@
 
 namespace rettest {
 
-// Creates (or truncates) a file of size bytes (sparse) with the given modification time.
-void MakeFile(const std::string &path, std::int64_t size, std::int64_t mtime);
-void SetMtime(const std::string &path, std::int64_t mtime);
-std::int64_t FileSize(const std::string &path);  // -1 when absent
-bool Exists(const std::string &path);
+inline void SetMtime(const std::string &path, std::int64_t mtime) {
+  const utimbuf times{static_cast<time_t>(mtime), static_cast<time_t>(mtime)};
+  utime(path.c_str(), &times);
+}
 
-// Entry names in the order the directory lists them.
-std::vector<std::string> ListingOrder(const std::string &dir);
+// A sparse file of size bytes.
+inline void MakeFile(const std::string &path, std::int64_t size, std::int64_t mtime) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return;
+  (void)!ftruncate(fd, static_cast<off_t>(size));
+  close(fd);
+  SetMtime(path, mtime);
+}
 
-std::string BaseName(const std::string &path);
+inline bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+inline std::string BaseName(const std::string &path) { return path.substr(path.rfind('/') + 1); }
 
 // What the stand-ins saw, by base name, in order.
 struct Log {
-  std::vector<std::string> compressed;
-  std::vector<std::string> deleted;
-  int compressCalls = 0;
-  int failDeletionAt = -1;  // the n-th deletion (from 0) fails as if another run took the file
-  std::string vanishOnStat;  // base name removed just before its first status read
+  std::vector<std::string> compressed, deleted;
+  int compressCalls = 0;     // compression processes
+  int failDeletionAt = -1;   // this deletion (from 0) fails, as when another run took the file
+  std::string vanishOnStat;  // removed just before its status is read
 };
-extern Log log;
+inline Log seen;
 
-// Compression stand-in: path becomes path".gz" (overwriting), three quarters of the size,
-// modification time kept, as gzip leaves it.
-int FakeCompressOne(const char *path);
-int FakeCompressBatch(std::span<const char *const> paths);
-int LoggedUnlink(const char *path);
-int VanishingStat(const char *path, QEL_FileStatus *status);
+// As gzip leaves it: path".gz" (overwritten), three quarters of the size, the same mtime.
+inline int FakeCompressOne(const char *path) {
+  ++seen.compressCalls;
+  struct stat st {};
+  const std::string packed = std::string(path) + ".gz";
+  if (stat(path, &st) != 0 || rename(path, packed.c_str()) != 0) return 1;
+  seen.compressed.push_back(BaseName(path));
+  if (truncate(packed.c_str(), st.st_size - st.st_size / 4) != 0) return 1;
+  SetMtime(packed, st.st_mtime);
+  return 0;
+}
 
-// Installs the stand-ins for the life of the object and clears the log.
-class FakeRetentionSys {
- public:
-  FakeRetentionSys();
-  ~FakeRetentionSys();
-  FakeRetentionSys(const FakeRetentionSys &) = delete;
-  FakeRetentionSys &operator=(const FakeRetentionSys &) = delete;
+inline int FakeCompressBatch(std::span<const char *const> paths) {
+  for (const char *p : paths) FakeCompressOne(p);
+  seen.compressCalls += 1 - static_cast<int>(paths.size());
+  return 0;
+}
+
+inline int LoggedUnlink(const char *path) {
+  if (static_cast<int>(seen.deleted.size()) == seen.failDeletionAt) {
+    seen.failDeletionAt = -1;
+    return -1;
+  }
+  if (unlink(path) != 0) return -1;
+  seen.deleted.push_back(BaseName(path));
+  return 0;
+}
+
+inline int VanishingStat(const char *path, QEL_FileStatus *status) {
+  if (BaseName(path) == seen.vanishOnStat) unlink(path);
+  return QEL_RetentionSysDefaults.statFn(path, status);
+}
+
+// Installs the stand-ins, with a cleared log, for the life of the object.
+struct FakeRetentionSys {
+  FakeRetentionSys() {
+    seen = Log{};
+    QEL_RetentionSys = QEL_RetentionCalls{VanishingStat, LoggedUnlink, FakeCompressBatch};
+  }
+  ~FakeRetentionSys() { QEL_RetentionSys = QEL_RetentionSysDefaults; }
 };
 
 }  // namespace rettest

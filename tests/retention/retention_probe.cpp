@@ -14,32 +14,20 @@
 #include "qeldebug.h"
 #include "qelsys.h"
 
-namespace {
-constexpr char kProbeName[] = "qelprobe";
-constexpr int kPlantSeconds = 3;  // the start second may move on before the trace is opened
-
-std::string TraceNameAt(const char *dir, time_t when) {
-  struct tm local {};
-  localtime_r(&when, &local);
-  const int year = local.tm_year + 1900 >= 2000 ? local.tm_year + 1900 - 2000 : 0;
-  char name[512];
-  std::snprintf(name, sizeof name, "%s/%s.%02d%02d%02d%02d%02d%02d.%d", dir, kProbeName, year,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                static_cast<int>(getpid()));
-  return name;
-}
-}  // namespace
-
 int main(int argc, char **argv) {
   if (argc < 2) return 2;
   QEL_DebugDir = argv[1];
   if (argc == 4 && std::strcmp(argv[2], "plant") == 0) {
-    const time_t now = QEL_Time(nullptr);
-    for (int s = 0; s < kPlantSeconds; ++s) {
-      if (symlink(argv[3], TraceNameAt(argv[1], now + s).c_str()) != 0) return 3;
+    // Three seconds: the start second may move on before the trace is opened.
+    for (time_t when = QEL_Time(nullptr), end = when + 3; when < end; ++when) {
+      struct tm local {};
+      char stamp[32];
+      std::strftime(stamp, sizeof stamp, "%y%m%d%H%M%S", localtime_r(&when, &local));
+      const std::string name = std::string(argv[1]) + "/qelprobe." + stamp + "." + std::to_string(getpid());
+      if (symlink(argv[3], name.c_str()) != 0) return 3;
     }
   }
-  const int rc = QEL_OpenTraceFile(kProbeName);
+  const int rc = QEL_OpenTraceFile("qelprobe");
   QEL_Trace("probe", __LINE__, "probe ran\n");
   std::printf("%d\n", rc);
   return 0;

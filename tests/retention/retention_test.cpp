@@ -1,430 +1,281 @@
 // Exit handler and trace retention: budget edges, the quiet time, what counts, the
-// keep-or-delete table, files that vanish, and the batching of compression.
+// keep-or-delete table, files that vanish, two handlers at once, and real process exits
+// (retention_probe) among hostile file names and planted links.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qeldebug.h"
-#include "qeldebug_internal.h"
-#include "retention.h"
 #include "retention_helpers.h"
 #include "testsupport.h"
 
 namespace {
 
-using rettest::log;
+using rettest::Exists;
 using rettest::MakeFile;
+using rettest::seen;
+using Names = std::vector<std::string>;
 
 constexpr std::int64_t kNow = 1796350566;
 constexpr std::int64_t kOld = kNow - 3600;
 
-// Puts the trace module's globals back after a test that moved them.
-class TraceGlobals {
- public:
-  TraceGlobals() : dir_(QEL_DebugDir), name_(UtilityName) {}
-  ~TraceGlobals() {
-    QEL_DebugDir = dir_;
-    UtilityName = name_;
+// A scratch directory, a fixed clock and the recording stand-ins; the trace module's globals
+// are put back afterwards.
+class Retention : public ::testing::Test {
+ protected:
+  Retention() { clock_.nowSec = kNow; }
+  ~Retention() override {
+    QEL_DebugDir = debugDir_;
+    UtilityName = utility_;
     UsingIntelligentTracing = 0;
     FinalReturnCode = -99;
     DebugStreamName[0] = '\0';
   }
-  TraceGlobals(const TraceGlobals &) = delete;
-  TraceGlobals &operator=(const TraceGlobals &) = delete;
 
- private:
-  const char *dir_;
-  const char *name_;
+  qeltest::FakeSystem clock_;
+  rettest::FakeRetentionSys fakes_;
+  qeltest::ScratchDir dir{"ret"};
+  const char *debugDir_ = QEL_DebugDir;
+  const char *utility_ = UtilityName;
 };
 
-std::vector<std::string> Names(const std::string &dir) { return qeltest::ListDir(dir); }
-
-// ---- Budget edges (product limits) ------------------------------------------------------
-
-struct BudgetCase {
-  const char *what;
-  std::vector<std::int64_t> sizes;  // oldest first
-  std::vector<std::size_t> survivors;
-};
-
-TEST(RetentionBudget, BytesAtAndOverTheBudget) {
-  const std::vector<BudgetCase> cases = {
-      {"exactly 6,000,000 bytes", {2000000, 2000000, 2000000}, {0, 1, 2}},
-      {"one byte more: the oldest goes", {2000000, 2000000, 2000001}, {1, 2}},
-      {"decimal budget, not 6 MiB", {3000000, 3000001}, {1}},
-      {"deleted until within", {1000000, 1000000, 1000000, 5000000}, {2, 3}},
-      {"a single file over the budget", {6000001}, {}},
-  };
-  qeltest::FakeSystem clock;
-  clock.nowSec = kNow;
-  for (const BudgetCase &c : cases) {
-    SCOPED_TRACE(c.what);
-    qeltest::ScratchDir dir("ret-budget");
-    rettest::FakeRetentionSys fakes;
-    for (std::size_t i = 0; i < c.sizes.size(); ++i) {
-      MakeFile(dir.file("f" + std::to_string(i) + ".gz"), c.sizes[i], kOld + static_cast<std::int64_t>(i));
+TEST_F(Retention, OldestGoUntilWithinTheDecimalByteBudget) {
+  // Sizes oldest first, and how many of the oldest go.
+  const std::pair<std::vector<std::int64_t>, std::size_t> rows[] = {
+      {{2000000, 2000000, 2000000}, 0}, {{2000000, 2000000, 2000001}, 1},
+      {{1000000, 1000000, 1000000, 5000000}, 2}, {{6000001}, 1}};
+  for (const auto &[sizes, deleted] : rows) {
+    SCOPED_TRACE(sizes.back());
+    qeltest::ScratchDir d("ret-budget");
+    Names survivors;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      const std::string name = "f" + std::to_string(i) + ".gz";
+      MakeFile(d.file(name), sizes[i], kOld + static_cast<std::int64_t>(i));
+      if (i >= deleted) survivors.push_back(name);
     }
     QEL_RetentionReport report{};
-    QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, kTraceRetentionLimits, &report);
-    std::vector<std::string> want;
-    for (std::size_t i : c.survivors) want.push_back("f" + std::to_string(i) + ".gz");
-    EXPECT_EQ(Names(dir.path()), want);
-    EXPECT_EQ(report.filesDeleted, static_cast<int>(c.sizes.size() - c.survivors.size()));
-    EXPECT_EQ(report.directoryScans, 1);  // nothing to compress: one listing serves both passes
+    QEL_TidyTraceDirectory(d.path().c_str(), nullptr, kTraceRetentionLimits, &report);
+    EXPECT_EQ(qeltest::ListDir(d.path()), survivors);
+    EXPECT_EQ(report.filesDeleted, static_cast<int>(deleted));
   }
 }
 
-TEST(RetentionBudget, FileCountOneOverTheLimitLosesOnlyTheOldest) {
-  qeltest::FakeSystem clock;
-  clock.nowSec = kNow;
-  qeltest::ScratchDir dir("ret-count");
-  rettest::FakeRetentionSys fakes;
-  const int files = kTraceFileLimit + 1;
-  for (int i = 0; i < files; ++i) {
-    // Empty files made in one call each, all of about the same age; one is older than the rest.
+TEST_F(Retention, FileCountOneOverTheLimitLosesOnlyTheOldest) {
+  for (int i = 0; i <= kTraceFileLimit; ++i) {
     ASSERT_EQ(mknod(dir.file("n" + std::to_string(i) + ".gz").c_str(), S_IFREG | 0644, 0), 0);
   }
   rettest::SetMtime(dir.file("n777.gz"), kOld);
   QEL_RetentionReport report{};
   QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, kTraceRetentionLimits, &report);
-  EXPECT_EQ(log.deleted, std::vector<std::string>{"n777.gz"});
+  EXPECT_EQ(seen.deleted, Names{"n777.gz"});
   EXPECT_EQ(NumberOfFiles, kTraceFileLimit);
-  EXPECT_EQ(TotalSpaceUsed, 0);
   EXPECT_EQ(report.directoryScans, 1);
   // At the limit nothing more goes.
   QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, kTraceRetentionLimits, &report);
   EXPECT_EQ(report.filesDeleted, 0);
 }
 
-// ---- Which files are compressed -----------------------------------------------------------
-
-TEST(RetentionCompression, QuietTimeSuffixAndOwnTrace) {
-  struct Row {
-    const char *name;
-    std::int64_t age;
-    bool compressed;
-  };
-  const std::vector<Row> rows = {
-      {"other.600", 600, false},      {"other.601", 601, true},     {"fresh", 0, false},
-      {"done.gz", 5000, false},       {"upper.GZ", 5000, true},     {"mixed.gZ", 5000, true},
-      {"notes.txt", 5000, true},      {"gz", 5000, true},           {"qelown.1", 0, true},
-      {"future", -100, false},
-  };
-  qeltest::FakeSystem clock;
-  clock.nowSec = kNow;
-  qeltest::ScratchDir dir("ret-compress");
-  rettest::FakeRetentionSys fakes;
-  for (const Row &r : rows) MakeFile(dir.file(r.name), 10, kNow - r.age);
-  mkdir(dir.file("sub").c_str(), 0755);
+TEST_F(Retention, CompressesWhatIsNotGzAndQuietForMoreThan600sOrThisRunsTrace) {
+  const std::tuple<std::string, std::int64_t, bool> rows[] = {  // name, age, compressed
+      {"other.600", 600, false}, {"other.601", 601, true}, {"done.gz", 5000, false}, {"upper.GZ", 5000, true},
+      {"mixed.gZ", 5000, true},  {"notes.txt", 5000, true}, {"gz", 5000, true},       {"qelown.1", 0, true},
+      {"future", -100, false}};
+  for (const auto &[name, age, compressed] : rows) MakeFile(dir.file(name), 10, kNow - age);
+  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
   rettest::SetMtime(dir.file("sub"), kOld);
-  const std::string own = dir.file("qelown.1");
   QEL_RetentionReport report{};
-  QEL_TidyTraceDirectory(dir.path().c_str(), own.c_str(), kTraceRetentionLimits, &report);
-  std::vector<std::string> want;
-  for (const Row &r : rows) {
-    if (r.compressed) want.push_back(r.name);
-    EXPECT_EQ(rettest::Exists(dir.file(std::string(r.name) + ".gz")), r.compressed) << r.name;
+  QEL_TidyTraceDirectory(dir.path().c_str(), dir.file("qelown.1").c_str(), kTraceRetentionLimits, &report);
+  for (const auto &[name, age, compressed] : rows) {
+    EXPECT_EQ(Exists(dir.file(name + ".gz")), compressed) << name;
   }
-  std::vector<std::string> got = log.compressed;
-  std::sort(got.begin(), got.end());
-  std::sort(want.begin(), want.end());
-  EXPECT_EQ(got, want);
+  EXPECT_EQ(seen.compressed.size(), 6u);  // and not the sub-directory
   EXPECT_EQ(report.compressProcesses, 1);
-  EXPECT_EQ(report.directoryScans, 2);
-  EXPECT_TRUE(rettest::Exists(dir.file("sub")));
 }
 
-// The compression command buffer holds 1024 bytes: "gzip -f ", the path, " 2> /dev/null" and
-// the terminating NUL leave 1002 bytes for the path. A longer path is refused, not cut.
-TEST(RetentionCompression, PathLongerThanTheCommandBufferIsRefused) {
-  qeltest::FakeSystem clock;
-  clock.nowSec = kNow;
-  qeltest::ScratchDir scratch("ret-long");
-  rettest::FakeRetentionSys fakes;
-  constexpr std::size_t kLongestPath = 1002;
-  const std::string fits = "fits", longer = "fits5";
-  std::string dir = scratch.path();
-  while (dir.size() + 1 + fits.size() < kLongestPath) {
-    // Components of at most 200 characters, the last one landing exactly on the length.
-    const std::size_t remaining = kLongestPath - (dir.size() + 1 + fits.size());
-    const std::size_t chunk = remaining > 201 ? std::min<std::size_t>(200, remaining - 3) : remaining - 1;
-    dir += "/" + std::string(chunk, 'd');
-    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0) << dir.size();
+// "gzip -f %s 2> /dev/null" fits its 1024-byte buffer only with a path of at most 1002 bytes:
+// a longer one is not compressed (never cut) and still counts.
+TEST_F(Retention, PathTooLongForTheCompressCommandIsNotCompressed) {
+  std::string deep = dir.path();
+  while (deep.size() < 997) {  // components of at most 200 bytes, ending on 997 exactly
+    deep += "/" + std::string(997 - deep.size() > 201 ? 100 : 996 - deep.size(), 'd');
+    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
   }
-  ASSERT_EQ(dir.size() + 1 + fits.size(), kLongestPath);
-  MakeFile(dir + "/" + fits, 10, kOld);
-  MakeFile(dir + "/" + longer, 10, kOld);
+  MakeFile(deep + "/fits", 10, kOld);   // 1002 bytes
+  MakeFile(deep + "/fits5", 10, kOld);  // 1003 bytes
   QEL_RetentionReport report{};
-  QEL_TidyTraceDirectory(dir.c_str(), nullptr, QEL_RetentionLimits{1000, 1}, &report);
-  EXPECT_EQ(log.compressed, std::vector<std::string>{fits});
-  // Both still count, and the oldest goes as usual.
+  QEL_TidyTraceDirectory(deep.c_str(), nullptr, QEL_RetentionLimits{1000, 1}, &report);
+  EXPECT_EQ(seen.compressed, Names{"fits"});
   EXPECT_EQ(report.filesDeleted, 1);
 }
 
-TEST(RetentionCompression, CompressedNameTest) {
-  struct Row {
-    const char *path;
-    int compressed;
-  };
-  const std::vector<Row> rows = {{"a.gz", 1}, {".gz", 0}, {"gz", 0}, {"a.GZ", 0},
-                                 {"a.gz.1", 0}, {"/d/x.gz", 1}, {"", 0}, {"agz", 0}};
-  for (const Row &r : rows) EXPECT_EQ(QEL_compressed_logfile(r.path), r.compressed) << r.path;
+TEST_F(Retention, CompressedNamesAndArgumentBatches) {
+  EXPECT_EQ(QEL_compressed_logfile(".gz"), 0);  // shorter than 4 characters
   EXPECT_EQ(QEL_compressed_logfile(nullptr), 0);
-}
-
-TEST(RetentionCompression, BatchesFollowTheArgumentBudget) {
-  rettest::FakeRetentionSys fakes;
-  std::vector<std::string> store;
-  for (int i = 0; i < 10; ++i) store.push_back("/nowhere/p" + std::to_string(i));
-  std::vector<const char *> paths;
-  for (const std::string &s : store) paths.push_back(s.c_str());
-  const std::size_t perPath = store[0].size() + 1 + sizeof(char *);
-  const std::size_t fixed = 5 + 3 + 3 + 3 * sizeof(char *) + sizeof(char *);
-  struct Row {
-    std::size_t budget;
-    int processes;
-  };
-  const std::vector<Row> rows = {
-      {fixed + 10 * perPath, 1}, {fixed + 10 * perPath - 1, 2}, {fixed + 3 * perPath, 4},
-      {fixed + perPath, 10},     {fixed + perPath - 1, 0},
-  };
-  for (const Row &r : rows) {
-    log.compressCalls = 0;
-    EXPECT_EQ(QEL_CompressPaths(paths, r.budget), r.processes) << r.budget;
-    EXPECT_EQ(log.compressCalls, r.processes) << r.budget;
+  // Each argument costs its length, its NUL and a pointer; "gzip -f --" and the closing null too.
+  const std::vector<const char *> paths(10, "/nowhere/p0");
+  const std::size_t perPath = 12 + sizeof(char *), fixed = 11 + 4 * sizeof(char *);
+  const std::pair<std::size_t, int> rows[] = {{fixed + 10 * perPath, 1}, {fixed + 10 * perPath - 1, 2},
+                                              {fixed + 3 * perPath, 4}, {fixed + perPath - 1, 0}};
+  for (const auto &[budget, processes] : rows) {
+    seen.compressCalls = 0;
+    EXPECT_EQ(QEL_CompressPaths(paths, budget), processes) << budget;
+    EXPECT_EQ(seen.compressCalls, processes) << budget;
   }
-  // The everyday budget takes thousands of trace paths in one process.
-  EXPECT_GT(QEL_CompressArgumentBudget(), 10000u * 64u);
+  EXPECT_GT(QEL_CompressArgumentBudget(), 10000u * 64u);  // thousands of trace paths per gzip
 }
 
-// ---- What the retention scan counts -------------------------------------------------------
-
-TEST(RetentionScan, OtherFilesCountDirectoriesAndBrokenLinksDoNot) {
-  qeltest::FakeSystem clock;
-  clock.nowSec = kNow;
-  qeltest::ScratchDir dir("ret-counts");
-  rettest::FakeRetentionSys fakes;
-  MakeFile(dir.file("core.gz"), 100, kOld + 1);
-  MakeFile(dir.file("notes.gz"), 100, kOld + 2);
-  MakeFile(dir.file("trace.gz"), 100, kOld + 3);
-  mkdir(dir.file("olddir").c_str(), 0755);
+// Another run removes "old" between listing and status read: it is neither compressed nor
+// counted. Files of any name count; a directory, older than all, neither counts nor goes.
+TEST_F(Retention, WhatTheScanCounts) {
+  const std::pair<const char *, int> files[] = {
+      {"core.gz", 1}, {"notes.gz", 2}, {"trace.gz", 3}, {"b", 4}, {"old", 0}};
+  for (const auto &[name, age] : files) MakeFile(dir.file(name), 100, kOld + age);
+  seen.vanishOnStat = "old";
+  ASSERT_EQ(mkdir(dir.file("olddir").c_str(), 0755), 0);
   rettest::SetMtime(dir.file("olddir"), kOld - 100);
-  ASSERT_EQ(symlink("gone", dir.file("broken").c_str()), 0);
-  QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, QEL_RetentionLimits{1000, 2}, nullptr);
-  EXPECT_EQ(log.deleted, std::vector<std::string>{"core.gz"});
-  EXPECT_EQ(NumberOfFiles, 2);
-  EXPECT_EQ(TotalSpaceUsed, 300);
-}
-
-TEST(RetentionScan, FileVanishingMidScanIsNeitherCompressedNorCounted) {
-  qeltest::FakeSystem clock;
-  clock.nowSec = kNow;
-  qeltest::ScratchDir dir("ret-vanish");
-  rettest::FakeRetentionSys fakes;
-  MakeFile(dir.file("a.gz"), 10, kOld + 1);
-  MakeFile(dir.file("b"), 10, kOld + 2);
-  MakeFile(dir.file("c.gz"), 10, kOld + 3);
-  MakeFile(dir.file("old"), 10, kOld);  // removed by another run between listing and status
-  log.vanishOnStat = "old";
   QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, QEL_RetentionLimits{1000, 3}, nullptr);
-  EXPECT_EQ(log.compressed, std::vector<std::string>{"b"});
-  EXPECT_TRUE(log.deleted.empty());
+  EXPECT_EQ(seen.compressed, Names{"b"});
+  EXPECT_EQ(seen.deleted, Names{"core.gz"});
   EXPECT_EQ(NumberOfFiles, 3);
-  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a.gz", "b.gz", "c.gz"}));
-}
-
-TEST(RetentionScan, FailedDeletionEndsTheLoop) {
-  qeltest::FakeSystem clock;
-  clock.nowSec = kNow;
-  qeltest::ScratchDir dir("ret-faildel");
-  rettest::FakeRetentionSys fakes;
-  for (int i = 0; i < 5; ++i) MakeFile(dir.file("f" + std::to_string(i) + ".gz"), 10, kOld + i);
-  log.failDeletionAt = 1;
-  QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, QEL_RetentionLimits{1000, 2}, nullptr);
-  EXPECT_EQ(log.deleted, std::vector<std::string>{"f0.gz"});
-  EXPECT_EQ(Names(dir.path()).size(), 4u);
-  EXPECT_EQ(NumberOfFiles, 0);
-  EXPECT_EQ(TotalSpaceUsed, 0);
-}
-
-TEST(RetentionScan, UnlistableDirectoryDoesNothing) {
-  rettest::FakeRetentionSys fakes;
-  NumberOfFiles = 7;
+  EXPECT_EQ(TotalSpaceUsed, 375);  // the listing's total: the loop stops once within the count
+  EXPECT_EQ(qeltest::ListDir(dir.path()), (Names{"b.gz", "notes.gz", "olddir", "trace.gz"}));
   EXPECT_EQ(QEL_TidyTraceDirectory("/nonexistent/qel", nullptr, kTraceRetentionLimits, nullptr), 1);
   EXPECT_EQ(NumberOfFiles, 0);
-  EXPECT_EQ(log.compressCalls, 0);
 }
 
-// ---- Keep-or-delete table -----------------------------------------------------------------
-
-TEST(RetentionTable, LookUpAndNames) {
-  struct Row {
-    const char *utility;
-    int code;
-    int found;
-    TraceDisposition disposition;
-  };
-  const std::vector<Row> rows = {
-      {"qeladap", 0, 1, Trace_Delete},          {"qeladap", 3, 1, Trace_Keep},
-      {"qelxlate", 0, 1, Trace_Delete},         {"qelses_resetswapbit", 0, 1, Trace_Delete},
-      {"qelses_resetswapbit", -1, 1, Trace_Keep}, {"qelses_pcm", 0, 1, Trace_Keep},
-      {"qeladapter", 0, 1, Trace_Keep},         {"QELADAP", 0, 1, Trace_Keep},
-  };
-  for (const Row &r : rows) {
-    TraceDisposition d = Entry_Invalid;
-    EXPECT_EQ(LookUpDisposition(r.utility, r.code, &d), r.found) << r.utility << " " << r.code;
-    EXPECT_EQ(d, r.disposition) << r.utility << " " << r.code;
-  }
-  TraceDisposition untouched = Trace_Delete;
-  EXPECT_EQ(LookUpDisposition(nullptr, 0, &untouched), 0);
-  EXPECT_EQ(untouched, Trace_Delete);
-  EXPECT_EQ(LookUpDisposition("qeladap", 0, nullptr), 0);
-
-  EXPECT_EQ(IntelligentTraceTable[kIntelligentTraceRows - 1].utility, nullptr);
-  EXPECT_EQ(IntelligentTraceTable[kIntelligentTraceRows - 1].disposition, Entry_Invalid);
-  EXPECT_STREQ(IntelligentTraceTable[kIntelligentTraceRows - 2].utility, "*");
-  EXPECT_STREQ(IntelligentTraceTable[0].utility, "qelxlate");
-  EXPECT_STREQ(IntelligentTraceTable[27].utility, "qelses_resetswapbit");
-
-  const std::vector<std::pair<int, const char *>> names = {
-      {0, "Entry_Invalid"}, {1, "Trace_Keep"}, {2, "Trace_Delete"}, {3, "?"}, {-1, "?"}};
-  for (const auto &[value, name] : names) EXPECT_STREQ(DisplayDisposition(value), name);
-}
-
-// ---- The handler as a whole ---------------------------------------------------------------
-
-struct HandlerCase {
-  const char *utility;
-  int usingTable;
-  int finalCode;
-  bool traceKept;
-};
-
-TEST(RetentionHandler, TableDecidesOnlyWhenSwitchedOn) {
-  const std::vector<HandlerCase> cases = {
-      {"qeladap", 1, 0, false}, {"qeladap", 1, 3, true}, {"qelses_pcm", 1, 0, true},
-      {"qeladap", 0, 0, true},
-  };
-  for (const HandlerCase &c : cases) {
-    SCOPED_TRACE(std::string(c.utility) + " rc " + std::to_string(c.finalCode));
-    qeltest::FakeSystem clock;
-    clock.nowSec = kNow;
-    TraceGlobals restore;
-    qeltest::ScratchDir dir("ret-handler");
-    rettest::FakeRetentionSys fakes;
-    MakeFile(dir.file("stale"), 10, kOld);
-    QEL_DebugDir = dir.path().c_str();
-    ASSERT_EQ(OpenLogFile(c.utility), 0);
+TEST_F(Retention, HandlerDeletesTheTraceOnlyAsTheTableSays) {
+  const std::tuple<const char *, int, int, bool> rows[] = {  // utility, table on, return code, kept
+      {"qeladap", 1, 0, false},    {"qeladap", 1, 3, true},    {"qelses_resetswapbit", 1, 0, false},
+      {"qelses_pcm", 1, 0, true},  {"qeladapter", 1, 0, true}, {"QELADAP", 1, 0, true},
+      {"qeladap", 0, 0, true}};
+  for (const auto &[utility, usingTable, finalCode, kept] : rows) {
+    SCOPED_TRACE(std::string(utility) + " rc " + std::to_string(finalCode));
+    qeltest::ScratchDir d("ret-handler");
+    MakeFile(d.file("stale"), 10, kOld);
+    QEL_DebugDir = d.path().c_str();
+    ASSERT_EQ(OpenLogFile(utility), 0);
     const std::string trace = DebugStreamName;
-    UsingIntelligentTracing = c.usingTable;
-    FinalReturnCode = c.finalCode;
+    UsingIntelligentTracing = usingTable;
+    FinalReturnCode = finalCode;
     QEL_DebugExitHandler();
     EXPECT_EQ(GetDebugFile(), nullptr);
-    EXPECT_EQ(rettest::Exists(trace + ".gz"), c.traceKept);
-    EXPECT_FALSE(rettest::Exists(trace));
-    // A deleted trace ends the handler: nothing else is compressed.
-    EXPECT_EQ(rettest::Exists(dir.file("stale.gz")), c.traceKept);
+    EXPECT_FALSE(Exists(trace));
+    EXPECT_EQ(Exists(trace + ".gz"), kept);
+    EXPECT_EQ(Exists(d.file("stale.gz")), kept);  // a deleted trace ends the handler
   }
+  TraceDisposition d = Trace_Delete;
+  EXPECT_EQ(LookUpDisposition(nullptr, 0, &d), 0);  // no utility name: nothing found, nothing set
+  EXPECT_EQ(d, Trace_Delete);
 }
 
-TEST(RetentionHandler, OwnCompressedTraceOverTheBudgetIsDeleted) {
-  qeltest::FakeSystem clock;
-  clock.nowSec = kNow;
-  TraceGlobals restore;
-  qeltest::ScratchDir dir("ret-bigown");
-  rettest::FakeRetentionSys fakes;
+TEST_F(Retention, OwnTraceOverTheBudgetIsDeletedEvenCompressed) {
   QEL_DebugDir = dir.path().c_str();
   ASSERT_EQ(OpenLogFile("qelses_pcm"), 0);
-  const std::string trace = DebugStreamName;
-  // The run's trace grew past the budget; even compressed (three quarters here) it is over.
-  ASSERT_EQ(ftruncate(fileno(GetDebugFile()), 9000000), 0);
+  const std::string trace = rettest::BaseName(DebugStreamName);
+  ASSERT_EQ(ftruncate(fileno(GetDebugFile()), 9000000), 0);  // three quarters still over
   QEL_DebugExitHandler();
-  EXPECT_EQ(log.compressed, std::vector<std::string>{rettest::BaseName(trace)});
-  EXPECT_EQ(log.deleted, std::vector<std::string>{rettest::BaseName(trace) + ".gz"});
-  EXPECT_TRUE(Names(dir.path()).empty());
-}
-
-TEST(RetentionHandler, FinishedTraceIsCompressedWithTrailerAndOpenMode) {
-  qeltest::FakeSystem clock;
-  clock.nowSec = kNow;
-  TraceGlobals restore;
-  qeltest::ScratchDir dir("ret-trailer");
-  QEL_DebugDir = dir.path().c_str();
-  const mode_t oldMask = umask(022);
-  ASSERT_EQ(OpenLogFile("qelses_pcm"), 0);
-  umask(oldMask);
-  const std::string trace = DebugStreamName;
-  QEL_DebugExitHandler();  // real gzip
-  struct stat st {};
-  ASSERT_EQ(stat((trace + ".gz").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
-  std::string text;
-  if (FILE *p = popen(("gzip -dc < '" + trace + ".gz'").c_str(), "r")) {
-    char buf[512];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
-    pclose(p);
-  }
-  EXPECT_NE(text.find("Program qelses_pcm started.\n"), std::string::npos);
-  EXPECT_NE(text.find("\nCompleted at "), std::string::npos) << text;
-  EXPECT_NE(text.find(" 2026\n\n"), std::string::npos) << text;
-  EXPECT_EQ(text.back(), '\n');
+  EXPECT_EQ(seen.compressed, Names{trace});
+  EXPECT_EQ(seen.deleted, Names{trace + ".gz"});
+  EXPECT_TRUE(qeltest::ListDir(dir.path()).empty());
 }
 
 // Two exits at once on one crowded directory, with real gzip: whichever deletes a file first,
-// the other's deletion fails and ends its loop. Nothing breaks, nothing stays uncompressed,
-// and the newest files stay.
-TEST(RetentionHandler, TwoHandlersAtOnce) {
+// the other's deletion fails and ends its loop. Nothing is left uncompressed or broken, and
+// the newest files stay.
+TEST(RetentionRace, TwoHandlersAtOnce) {
   qeltest::ScratchDir dir("ret-race");
-  const std::int64_t now = static_cast<std::int64_t>(time(nullptr));
-  constexpr int kFiles = 40;
-  constexpr std::int32_t kLimit = 30;
-  for (int i = 0; i < kFiles; ++i) {
-    const std::string path = dir.file("r" + std::to_string(100 + i));
-    if (FILE *f = fopen(path.c_str(), "w")) {
-      fprintf(f, "trace %d\n", i);
-      fclose(f);
-    }
-    rettest::SetMtime(path, now - 10000 + i);
-  }
+  const std::int64_t now = time(nullptr);
+  for (int i = 0; i < 40; ++i) MakeFile(dir.file("r" + std::to_string(100 + i)), 100, now - 10000 + i);
   int go[2];
   ASSERT_EQ(pipe(go), 0);
-  std::vector<pid_t> children;
-  for (int k = 0; k < 2; ++k) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+  pid_t children[2];
+  for (pid_t &pid : children) {
+    if ((pid = fork()) == 0) {
       close(go[1]);
       char c;
-      (void)!read(go[0], &c, 1);  // both start together when the pipe closes
-      QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, QEL_RetentionLimits{1000000, kLimit}, nullptr);
-      _exit(0);
+      (void)!read(go[0], &c, 1);  // both start when the pipe closes
+      _exit(QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, QEL_RetentionLimits{1000000, 30}, nullptr));
     }
-    children.push_back(pid);
   }
   close(go[0]);
   close(go[1]);
   for (pid_t pid : children) {
-    int status = 0;
+    int status = -1;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(status, 0);
   }
-  // Each listing may catch the other's gzip between writing a ".gz" and removing the original,
-  // so a handler can be off by a file or two; what must hold is below.
-  const std::vector<std::string> names = Names(dir.path());
-  EXPECT_LE(names.size(), static_cast<std::size_t>(kLimit + 2));
+  // A listing may catch the other's gzip between writing ".gz" and removing the original, so
+  // a handler can be off by a file or two.
+  const Names names = qeltest::ListDir(dir.path());
+  EXPECT_LE(names.size(), 32u);
   for (const std::string &name : names) {
-    ASSERT_EQ(name.substr(name.size() - 3), ".gz") << name;  // nothing left uncompressed
-    const std::string head = qeltest::ReadFile(dir.file(name)).substr(0, 2);
-    EXPECT_EQ(head, "\x1f\x8b") << name;                   // each a gzip stream
+    ASSERT_TRUE(name.ends_with(".gz")) << name;
+    EXPECT_EQ(qeltest::ReadFile(dir.file(name)).substr(0, 2), "\x1f\x8b") << name;
   }
-  for (int i = kFiles - 25; i < kFiles; ++i) {  // the newest are never the ones deleted
-    EXPECT_TRUE(rettest::Exists(dir.file("r" + std::to_string(100 + i) + ".gz"))) << i;
+  for (int i = 15; i < 40; ++i) EXPECT_TRUE(Exists(dir.file("r" + std::to_string(100 + i) + ".gz"))) << i;
+}
+
+const std::string kProbe = RETENTION_PROBE;
+
+TEST(RetentionProcess, ShellWordsInFileNamesRunNothing) {
+  qeltest::ScratchDir dir("ret-shell"), bin("ret-bin"), marks("ret-marks");
+  for (const char *command : {"reboot", "id"}) {  // first on the search path; leave a marker if run
+    std::ofstream(bin.file(command)) << "#!/bin/sh\n: > '" << marks.file("ran") << "'\n";
+    chmod(bin.file(command).c_str(), 0755);
+  }
+  const Names names = {"a;reboot", "$(id)", "`id`", "b|id", "c&&id", "d'e\"f",
+                       "sp ace",   "new\nline", "*", "-rf", "x>y", "$HOME"};
+  for (const std::string &name : names) MakeFile(dir.file(name), 100, time(nullptr) - 3600);
+  const char *path = getenv("PATH");
+  const qeltest::ProcResult r = qeltest::RunProcess(
+      {kProbe, dir.path()}, {"PATH=" + bin.path() + ":" + (path ? path : "/usr/bin:/bin")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0\n");
+  EXPECT_FALSE(Exists(marks.file("ran"))) << "a file name was run as a command";
+  for (const std::string &name : names) {
+    EXPECT_FALSE(Exists(dir.file(name))) << name;
+    EXPECT_EQ(qeltest::ReadFile(dir.file(name + ".gz")).substr(0, 2), "\x1f\x8b") << name;
+  }
+  // The probe's own trace went the same way, still open to every utility of the family.
+  const Names left = qeltest::ListDir(dir.path());
+  EXPECT_EQ(left.size(), names.size() + 1);
+  std::string trace;
+  for (const std::string &name : left) trace = name.starts_with("qelprobe.") ? name : trace;
+  EXPECT_TRUE(trace.ends_with(".gz")) << trace;
+  struct stat st {};
+  ASSERT_EQ(stat(dir.file(trace).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u);
+}
+
+TEST(RetentionProcess, PlantedLinkAtTheTraceNameLeavesItsTargetAlone) {
+  for (const std::int64_t victimAge : {0, 3600}) {
+    SCOPED_TRACE(victimAge);
+    qeltest::ScratchDir dir("ret-link"), outside("ret-victim");
+    const std::string victim = outside.file("shadow");
+    std::ofstream(victim) << "secret\n";
+    chmod(victim.c_str(), 0600);
+    rettest::SetMtime(victim, time(nullptr) - victimAge);
+    const qeltest::ProcResult r = qeltest::RunProcess({kProbe, dir.path(), "plant", victim});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "1\n");  // the trace was refused, not written through the link
+    struct stat st {};
+    ASSERT_EQ(lstat(victim.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(qeltest::ReadFile(victim), "secret\n");
+    if (victimAge != 0) continue;
+    // A link is not this run's trace, so it is not compressed at once: no copy of the target's
+    // content turns up in the trace directory.
+    for (const std::string &name : qeltest::ListDir(dir.path())) {
+      ASSERT_EQ(lstat(dir.file(name).c_str(), &st), 0);
+      EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
+    }
   }
 }
 
