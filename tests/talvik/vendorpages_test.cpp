@@ -1,211 +1,185 @@
-// Diagnostic read pages and command pages: the bytes each sends, the answer each accepts, and
-// their traces; the debug command's quiet success and its over-long text.
-#include <algorithm>
-#include <array>
-#include <functional>
-#include <regex>
-#include <string>
-#include <vector>
-
+// Controller memory read, diagnostic read pages, the debug command and the command pages.
 #include "fake_ses.h"
-#include "talvik.h"
 
 namespace {
-using fakeses::Answer;
-
-// Trace messages without their source line numbers; a further prefix inside a line (a trace
-// call that did not end its line) shows as "|".
-std::vector<std::string> Texts(const std::vector<std::string> &lines) {
-  static const std::regex innerPrefix("talvik:[0-9]+ ");
-  std::vector<std::string> out;
-  for (const auto &l : lines) out.push_back(std::regex_replace(l.substr(l.find(' ') + 1), innerPrefix, "|"));
-  return out;
+// A good answer for device 9: header bytes the read must neither test nor copy are set too,
+// and the data from offset 10 differ per chunk n.
+Answer Chunk(int n, std::uint8_t device = 9) {
+  Bytes p = Page(266, {4, 0xA1, 0xA2, 0xA3, 0x4B, 0, 0xA6, 0xA7, device, 0xA9});
+  for (std::size_t i = 10; i < p.size(); ++i) p[i] = static_cast<std::uint8_t>(n * 31 + static_cast<int>(i));
+  return {0, p};
 }
 
-constexpr std::int32_t kDev = 7;
-using Bytes = std::vector<std::uint8_t>;
-
-struct ReadCase {
-  const char *name;
-  std::function<std::int32_t(std::uint8_t *)> run;
-  Bytes request;  // whole request page
-  std::size_t responseSize;
-  bool deviceTested;
-  std::string entry, title, op;
-};
-void PrintTo(const ReadCase &c, std::ostream *os) { *os << c.name; }
-
-class ReadPage : public TalvikTest, public ::testing::WithParamInterface<ReadCase> {};
-
-// First answer has the right function code but device 8: a wrong page only where the device
-// is tested. Then a good answer.
-TEST_P(ReadPage, RequestSizesAndDeviceTest) {
-  const ReadCase &c = GetParam();
-  const std::uint8_t fn = c.request[4];
-  const Answer other{0, Page(c.responseSize, {4, 0, 0, 0, fn, 0, 0, 0, 8, 0x55})};
-  const Answer good{0, Page(c.responseSize, {4, 0, 0, 0, fn, 0, 0, 0, kDev, 0x66})};
-  fakeses::answers = {other};
-  if (c.deviceTested) fakeses::answers.push_back(good);
-  std::vector<std::uint8_t> buffer(c.responseSize + 4, 0xEE);
-  ASSERT_EQ(c.run(buffer.data()), 0);
-
-  for (const auto &call : fakeses::calls) {
-    EXPECT_EQ(call.sent, c.request);
-    EXPECT_EQ(call.inLength, c.responseSize);
+TEST_F(TalvikTest, CntrlMemChunksAndFailureBudget) {
+  // G good, W wrong device, F wrong function code, S status 2, T transport failure. The
+  // budget is tested at chunk starts only: 27 failures stop a fourth chunk, but a read of
+  // three chunks ends well.
+  const std::map<char, Answer> legend{{'G', Chunk(0)}, {'W', Chunk(0, 8)}, {'T', {SES_RC_BUSY, {}}},
+                                      {'F', {0, Page(266, {4, 0, 0, 0, 0x5A, 0, 0, 0, 9})}},
+                                      {'S', {0, Page(266, {4, 0, 0, 0, 0x4B, 2, 0, 0, 9})}}};
+  const struct { std::uint32_t length; const char *script; std::int32_t rc; const char *pauses; int starts, quits; }
+      cases[] = {{0, "", 0, "", 0, 0}, {256, "G", 0, "", 1, 0}, {300, "GG", 0, "", 2, 0},
+                 {1024, "WWWWWWWWWG WWWWWWWWWG WWWWWWWWWG", 86, "195000x27", 4, 1},
+                 {768, "WWWWWWWWWG WWWWWWWWWG WWWWWWWWWG", 0, "195000x27", 3, 0},
+                 {1024, "WWWWWWWWWG FFFFFFFFFG SSGG", 0, "195000x18 190000x2", 4, 0},
+                 {1024, "WWWWWWWWWG WWWWWWWWWG TTTG", 86, "195000x18 25000x3", 4, 1},
+                 {512, "TTTTTTTTTT", SES_RC_BUSY, "25000x10", 1, 0},
+                 {768, "G SSSSSSSSSS", 86, "190000x10", 2, 0}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.length << " " << c.script);
+    Start(c.script, legend);
+    Bytes dest(1024);
+    EXPECT_EQ(TK_ReadCntrlMem("SN1", 9, 0, c.length, dest.data()), c.rc);
+    EXPECT_EQ(Pauses(), c.pauses);
+    const Strings m = Messages(false);
+    EXPECT_EQ(std::count_if(m.begin(), m.end(), [](const std::string &l) { return l.starts_with("(Rcvd/Total)"); }),
+              c.starts);
+    EXPECT_EQ(std::count(m.begin(), m.end(), "Over 20 failures, quitting"), c.quits);
+    EXPECT_EQ(m.back(), "TK_ReadCntrlMem: Exit, rc = " + std::to_string(c.rc));
   }
-  const Bytes &last = (c.deviceTested ? good : other).bytes;
-  EXPECT_TRUE(std::equal(last.begin(), last.end(), buffer.begin()));
-  EXPECT_EQ(buffer[c.responseSize], 0xEE);  // nothing past the page
-  std::vector<std::string> expected{c.entry, "<--- StringOut Page to write --->", c.title};
-  if (c.deviceTested) {
-    char fnText[8];
-    std::snprintf(fnText, sizeof fnText, "0x%x", fn);
-    for (std::string s : {c.op + ": Wrong StringIn Page!!!!", std::string("PageCode = 4"),
-                          "FuncCode = " + std::string(fnText), std::string("Device = 8"), c.title})
-      expected.push_back(s);
+}
+
+TEST_F(TalvikTest, CntrlMemRequestsEachChunkAndCopiesItsData) {
+  Start({Chunk(0), Chunk(1)});
+  Bytes dest(768, 0xEE);
+  ASSERT_EQ(TK_ReadCntrlMem("SN1", 9, 0x12FFFF80, 300, dest.data()), 0);
+  EXPECT_EQ(calls, (std::vector<Call>{
+                       {'S', {4, 0, 0, 12, 0x4B, 0, 0, 0, 9, 0, 0, 0, 0x12, 0xFF, 0xFF, 0x80}, 0, 266},
+                       {'S', {4, 0, 0, 12, 0x4B, 0, 0, 0, 9, 0, 0, 0, 0x13, 0x00, 0x00, 0x80}, 0, 266}}));
+  // Two whole chunks, each from offset 10 of its answer to the end; nothing after them.
+  EXPECT_EQ((Bytes{dest[0], dest[255], dest[256], dest[511], dest[512]}), (Bytes{10, 9, 41, 40, 0xEE}));
+  // Only the first request is dumped.
+  const Strings lines = TraceLines();
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[3].substr(5), "000: 04 00 00 0c 4b 00 00 00 - 09 00 00 00 12 ff ff 80   '....K...........'");
+  EXPECT_EQ(Messages(false), (Strings{"TK_ReadCntrlMem: Enclosure SN = SN1, Device = 9",
+                                      "<--- StringOut Page to write --->", "(Rcvd/Total): 0 / 300 (0.000000%)",
+                                      "(Rcvd/Total): 256 / 300 (85.333333%)", "TK_ReadCntrlMem: Exit, rc = 0"}));
+  // Device 265 goes out as 9, but an echo of 9 is never device 265.
+  Start({10, Chunk(0)});
+  EXPECT_EQ(TK_ReadCntrlMem("SN1", 265, 0, 256, dest.data()), 86);
+  EXPECT_EQ(calls[0].sent[8], 9);
+}
+
+TEST_F(TalvikTest, ReadPagesRequestSizeAndDeviceTest) {
+  // The first answer has the right function code and device 8: a wrong page only where the
+  // device is tested (funcLine given); then a good one.
+  const struct { std::int32_t (*read)(const char *, std::int32_t, std::uint8_t *); Bytes request;
+                 std::uint32_t size; const char *entry, *title, *name, *funcLine; } cases[] = {
+      {TK_ReadErrLog, {4, 0, 0, 8, 0x92, 0, 0, 0, 7, 2, 0, 0}, 496, "TK_ReadErrLog: Enclosure SN = SN1, Device = 7",
+       "<--- Errlog Page read --->", "TK_ReadErrLog", "FuncCode = 0x92"},
+      {TK_ReadPostLogPage, {4, 0, 0, 8, 0x92, 0, 0, 0, 7, 1, 0, 0}, 266,
+       "TK_ReadPostLog: Enclosure SN = SN1, Device = 7,", "<--- PostLog Page read --->", "TK_ReadPostLogPage",
+       "FuncCode = 0x92"},
+      {TK_ReadLESBPage, {4, 0, 0, 8, 0xB0, 0, 0, 0, 7, 0, 0, 0}, 252, "TK_ReadLESBPage: Enclosure SN = SN1, Device = 7",
+       "<--- LESB Page read --->", "TK_ReadLESBPage", "FuncCode = 0xb0"},
+      {TK_ReadALPAMapPage, {4, 0, 0, 8, 0xB2, 0, 0, 0, 7, 0, 0, 0}, 36,
+       "TK_ReadALPAMapPage: Enclosure SN = SN1, Device = 7", "<--- ALPA Map Page read --->", "TK_ReadALPAMapPage",
+       "FuncCode = 0xb2"},
+      {TK_ReadConnectorMapPage, {4, 0, 0, 8, 0xB4, 0, 0, 0, 7, 0, 0, 0}, 28,
+       "TK_ReadConnectorMapPage: Enclosure SN = SN1, Device = 7", "<--- ConnMap Page read --->",
+       "TK_ReadConnectorMapPage", "FuncCode = 0xb4"},
+      {TK_ReadLIPPage, {4, 0, 0, 8, 0xB8, 0, 0, 0, 7, 0, 0, 0}, 172, "TK_ReadLIPPage: Enclosure SN = SN1, Device = 7",
+       "<--- LIP Page read --->", "TK_ReadLIPPage", "FuncCode = 0xb8"},
+      {[](const char *sn, std::int32_t, std::uint8_t *b) { return TK_ReadEventsPage(sn, b); },
+       Page(44, {4, 0, 0, 8, 0xC0, 0, 0, 0, 0x82}), 44, "TK_ReadEventsPage: Enclosure SN = SN1",
+       "<--- Events Page read --->", "TK_ReadEventsPage", ""},
+      {[](const char *sn, std::int32_t, std::uint8_t *b) { return TK_ReadDateTime(sn, b); },
+       Page(16, {4, 0, 0, 12, 0xD0}), 16, "TK_ReadDateTime: Enclosure SN = SN1", "<--- DateTime Page read --->",
+       "TK_ReadDateTime", ""}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool tested = *c.funcLine != '\0';
+    const Answer other{0, Page(c.size, {4, 0, 0, 0, c.request[4], 0, 0, 0, 8, 0x55})};
+    const Answer good{0, Page(c.size, {4, 0, 0, 0, c.request[4], 0, 0, 0, 7, 0x66})};
+    Start(tested ? std::vector<Answer>{other, good} : std::vector<Answer>{other});
+    Bytes buffer(c.size);
+    ASSERT_EQ(c.read("SN1", 7, buffer.data()), 0);
+    EXPECT_EQ(buffer, (tested ? good : other).bytes);
+    EXPECT_EQ(calls, std::vector<Call>(tested ? 2u : 1u, {'S', c.request, 0, c.size}));
+    EXPECT_EQ(Pauses(), tested ? "50000" : "");
+    Strings want{c.entry, "<--- StringOut Page to write --->", c.title};
+    if (tested) {
+      want.insert(want.end(), {std::string(c.name) + ": Wrong StringIn Page!!!!", "PageCode = 4", c.funcLine,
+                               "Device = 8", c.title});
+    }
+    want.push_back(std::string(c.name) + ": Exit, rc = 0");
+    EXPECT_EQ(Messages(false), want);
   }
-  expected.push_back(c.op + ": Exit, rc = 0");
-  EXPECT_EQ(Texts(Messages()), expected);
-  EXPECT_EQ(Pauses(), std::vector<std::string>(c.deviceTested ? 1 : 0, "usleep 50000"));
 }
 
-Bytes Header(std::size_t size, std::uint8_t len, std::uint8_t fn, std::uint8_t dev, std::uint8_t par) {
-  return Page(size, {4, 0, 0, len, fn, 0, 0, 0, dev, par});
-}
-std::string DevEntry(const char *op) { return std::string(op) + ": Enclosure SN = SN3, Device = 7"; }
-
-INSTANTIATE_TEST_SUITE_P(
-    Talvik, ReadPage,
-    ::testing::Values(
-        ReadCase{"ErrLog", [](std::uint8_t *b) { return TK_ReadErrLog("SN3", kDev, b); },
-                 Header(12, 8, 0x92, 7, 2), 496, true, DevEntry("TK_ReadErrLog"), "<--- Errlog Page read --->", "TK_ReadErrLog"},
-        ReadCase{"PostLog", [](std::uint8_t *b) { return TK_ReadPostLogPage("SN3", kDev, b); },
-                 Header(12, 8, 0x92, 7, 1), 266, true, DevEntry("TK_ReadPostLog") + ",", "<--- PostLog Page read --->", "TK_ReadPostLogPage"},
-        ReadCase{"LESB", [](std::uint8_t *b) { return TK_ReadLESBPage("SN3", kDev, b); },
-                 Header(12, 8, 0xB0, 7, 0), 252, true, DevEntry("TK_ReadLESBPage"), "<--- LESB Page read --->", "TK_ReadLESBPage"},
-        ReadCase{"ALPAMap", [](std::uint8_t *b) { return TK_ReadALPAMapPage("SN3", kDev, b); },
-                 Header(12, 8, 0xB2, 7, 0), 36, true, DevEntry("TK_ReadALPAMapPage"), "<--- ALPA Map Page read --->", "TK_ReadALPAMapPage"},
-        ReadCase{"ConnectorMap", [](std::uint8_t *b) { return TK_ReadConnectorMapPage("SN3", kDev, b); },
-                 Header(12, 8, 0xB4, 7, 0), 28, true, DevEntry("TK_ReadConnectorMapPage"), "<--- ConnMap Page read --->", "TK_ReadConnectorMapPage"},
-        ReadCase{"LIP", [](std::uint8_t *b) { return TK_ReadLIPPage("SN3", kDev, b); },
-                 Header(12, 8, 0xB8, 7, 0), 172, true, DevEntry("TK_ReadLIPPage"), "<--- LIP Page read --->", "TK_ReadLIPPage"},
-        ReadCase{"Events", [](std::uint8_t *b) { return TK_ReadEventsPage("SN3", b); },
-                 Header(44, 8, 0xC0, 0x82, 0), 44, false, "TK_ReadEventsPage: Enclosure SN = SN3", "<--- Events Page read --->", "TK_ReadEventsPage"},
-        ReadCase{"DateTime", [](std::uint8_t *b) { return TK_ReadDateTime("SN3", b); },
-                 Header(16, 12, 0xD0, 0, 0), 16, false, "TK_ReadDateTime: Enclosure SN = SN3", "<--- DateTime Page read --->", "TK_ReadDateTime"}),
-    CaseName());
-
-// ---- Debug command ------------------------------------------------------------------------------
-const Answer kDebugGood{0, Page(kDebugPageSize, {4, 0, 0, 0, 0xFF})};
-
-struct DebugCase {
-  const char *name;
-  std::size_t textLength;
-  std::int32_t rc;  // transport never called when refused
-};
-void PrintTo(const DebugCase &c, std::ostream *os) { *os << c.name; }
-class DebugText : public TalvikTest, public ::testing::WithParamInterface<DebugCase> {};
-
-TEST_P(DebugText, FitsOrIsRefusedWithoutOverrun) {
-  const DebugCase &c = GetParam();
-  // Exactly the text, no room after it: an over-long text must not be read to its end either.
-  std::vector<char> text(c.textLength + 1, 'q');
-  text.back() = '\0';
-  if (c.rc == 0) fakeses::answers = {kDebugGood};
-  std::vector<std::uint8_t> buffer(kDebugPageSize, 0xEE);
-  EXPECT_EQ(TK_DebugCommand("SN3", text.data(), buffer.data()), c.rc);
-  if (c.rc != 0) {
-    EXPECT_TRUE(fakeses::calls.empty());
-    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0; }));
-    EXPECT_EQ(Texts(Messages()).back(), "TK_DebugCommand: Exit, rc = " + std::to_string(c.rc));
-    return;
-  }
-  Bytes want = Page(204, {4, 0, 0, 200, 0xFF});
-  std::fill_n(want.begin() + 12, c.textLength, 'q');
-  EXPECT_EQ(fakeses::calls.at(0).sent, want);
-  EXPECT_EQ(fakeses::calls.at(0).inLength, 204u);
-  EXPECT_TRUE(TraceLines().empty());  // a working command leaves no trace
+TEST_F(TalvikTest, DebugCommandSilentOrRefused) {
+  // 191 characters fit and leave no trace.
+  std::vector<char> text(193, 'q');
+  text[191] = '\0';
+  Start({{0, Page(204, {4, 0, 0, 0, 0xFF})}});
+  Bytes buffer(204, 0xEE);
+  EXPECT_EQ(TK_DebugCommand("SN1", text.data(), buffer.data()), 0);
+  Bytes request = Page(204, {4, 0, 0, 200, 0xFF});
+  std::fill_n(request.begin() + 12, 191, 'q');
+  EXPECT_EQ(calls, (std::vector<Call>{{'S', request, 0, 204}}));
+  EXPECT_TRUE(TraceLines().empty());
+  // 192 are refused: nothing is sent and the answer is zeroed.
+  text[191] = 'q';
+  text[192] = '\0';
+  Start();
+  EXPECT_EQ(TK_DebugCommand("SN1", text.data(), buffer.data()), TK_RC_COMMAND_TOO_LONG);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(buffer, Bytes(204, 0));
+  EXPECT_EQ(Messages(false), (Strings{"TK_DebugCommand: command longer than 191 characters refused",
+                                      "TK_DebugCommand: Exit, rc = 4111"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Talvik, DebugText,
-                         ::testing::Values(DebugCase{"Empty", 0, 0}, DebugCase{"Short", 5, 0},
-                                           DebugCase{"Longest", 191, 0},
-                                           DebugCase{"OneTooLong", 192, TK_RC_COMMAND_TOO_LONG},
-                                           DebugCase{"FarTooLong", 4000, TK_RC_COMMAND_TOO_LONG}),
-                         CaseName());
-
-TEST_F(TalvikTest, DebugCommandTracesPagesOnlyAfterTenFailures) {
-  fakeses::answers.assign(10, Answer{0, Page(kDebugPageSize, {4, 0, 0, 0, 0xFF, 9})});
-  std::array<std::uint8_t, kDebugPageSize> buffer{};
-  ASSERT_EQ(TK_DebugCommand("SN3", "ver", buffer.data()), 86);
-  auto expected = std::vector<std::string>(10, "TK_DebugCommand: StringIn Status = 0x9!!!!");
-  for (const char *s : {"<--- StringOut Page written --->", "Output Data, Size = 204",
-                        "<--- Debug Page read --->", "Output Data, Size = 204"})
-    expected.push_back(s);
-  expected.push_back("TK_DebugCommand: Exit, rc = 86");
-  auto texts = Texts(TraceLines());
-  std::erase_if(texts, [](const std::string &t) { return t.size() > 3 && t[3] == ':'; });  // dump rows
-  EXPECT_EQ(texts, expected);
-  EXPECT_EQ(buffer[5], 9);
+TEST_F(TalvikTest, DebugCommandTracesOnlyWhenEveryAttemptFailed) {
+  // Nine answers with status 9, then one with another function code (no device line).
+  Start("SSSSSSSSSF", {{'S', {0, Page(204, {4, 0, 0, 0, 0xFF, 9})}}, {'F', {0, Page(204, {4, 0, 0, 0, 0x5A})}}});
+  Bytes buffer(204);
+  ASSERT_EQ(TK_DebugCommand("SN1", "ver", buffer.data()), 86);
+  EXPECT_EQ(Pauses(), "25000x9 50000");
+  Strings want(9, "TK_DebugCommand: StringIn Status = 0x9!!!!");
+  want.insert(want.end(), {"TK_DebugCommand: Wrong StringIn Page!!!!", "PageCode = 4", "FuncCode = 0x5a",
+                           "<--- StringOut Page written --->", "<--- Debug Page read --->",
+                           "TK_DebugCommand: Exit, rc = 86"});
+  EXPECT_EQ(Messages(false), want);
+  const Strings lines = TraceLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "2275 Output Data, Size = 204"), 2);
+  EXPECT_EQ(buffer[4], 0x5A);
 }
 
-// ---- Command pages ----------------------------------------------------------------------------
-struct CommandCase {
-  const char *name;
-  std::function<std::int32_t()> run;
-  Bytes page;
-  std::vector<std::string> entry;  // trace lines before the page title
-  std::string exitName;
-  std::int32_t rc;  // the transport's answer, passed back unchanged
-};
-void PrintTo(const CommandCase &c, std::ostream *os) { *os << c.name; }
-class CommandPage : public TalvikTest, public ::testing::WithParamInterface<CommandCase> {};
-
-TEST_P(CommandPage, SendsItsPageOnce) {
-  const CommandCase &c = GetParam();
-  fakeses::answers = {{c.rc, {}}};
-  EXPECT_EQ(c.run(), c.rc);
-  ASSERT_EQ(fakeses::calls.size(), 1u);
-  EXPECT_EQ(fakeses::calls[0].op, "WritePage");
-  EXPECT_EQ(fakeses::calls[0].serial, "SN6");
-  EXPECT_EQ(fakeses::calls[0].sent, c.page);
-  auto expected = c.entry;
-  expected.push_back("<--- StringOut Page to write --->");
-  expected.push_back("Output Data, Size = " + std::to_string(c.page.size()));
-  expected.push_back(c.exitName + ": Exit, rc = " + std::to_string(c.rc));
-  auto texts = Texts(TraceLines());
-  std::erase_if(texts, [](const std::string &t) { return t.size() > 3 && t[3] == ':'; });
-  EXPECT_EQ(texts, expected);
-}
-
-Bytes EventsPage(std::uint8_t sub) {
-  Bytes p = Page(44, {4, 0, 0, 40, 0xC0, 0, 0, 0, sub, 0, 0, 0});
-  std::fill(p.begin() + 12, p.end(), 0xFF);
-  return p;
-}
 constexpr std::uint32_t kLipWords[kLIPWordCount] = {0x01020304, 0xA0B0C0D0, 0x000000FF};
 
-INSTANTIATE_TEST_SUITE_P(
-    Talvik, CommandPage,
-    ::testing::Values(
-        CommandCase{"ControllerResetDevice1", [] { return TK_ControllerReset("SN6", 1); },
-                    {0x04, 0, 0, 0x08, 0x2D, 0, 0, 0, 0x01, 0, 0, 0},
-                    {"TK_ControllerReset: Enclosure SN = SN6, Device = 1"}, "TK_ControllerReset", 0},
-        CommandCase{"StatesaveNoEntryLine", [] { return TK_StatesaveMgmt("SN6", 0x104, 0x203); },
-                    {0x04, 0, 0, 0x08, 0x99, 0, 0, 0, 0x04, 0x03, 0, 0}, {}, "JQ9_ForceStatesave", 86},
-        CommandCase{"ResetLESBDevice0Port3", [] { return TK_ResetLESBPage("SN6", 0, 3); },
-                    {0x04, 0, 0, 0x08, 0xB1, 0, 0, 0, 0x00, 0x03, 0, 0},
-                    {"TK_ResetLESBPage: Enclosure SN = SN6, Device = 0, Port = 3"}, "TK_ResetLESBPage", 0},
-        CommandCase{"WriteLIPWordsBigEndian", [] { return TK_WriteLIPPage("SN6", 2, 5, kLipWords); },
-                    {0x04, 0, 0, 20, 0xB9, 0, 0, 0, 2, 0, 0, 0, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0, 0, 0, 0xFF},
-                    {"TK_WriteLIPPage: Enclosure SN = SN6, Device = 2, Port = 5"}, "TK_WriteLIPPage", 0},
-        CommandCase{"RegisterEvents", [] { return TK_RegForEventReporting("SN6"); }, EventsPage(2),
-                    {"TK_RegForEventReporting: Enclosure SN = SN6"}, "TK_RegForEventReporting", 0},
-        CommandCase{"ClearEventsOpenFails", [] { return TK_ClearEvents("SN6"); }, EventsPage(3),
-                    {"TK_ClearEvents: Enclosure SN = SN6"}, "TK_ClearEvents", SES_RC_OPEN_FAILED},
-        // Three prefixed traces on one line: the first two have no line end.
-        CommandCase{"DateMonth13Year300", [] { return TK_SetDateTime("SN6", 300, 13, 31, 23, 59, 58); },
-                    {0x04, 0, 0, 12, 0xD0, 0, 0, 0, 44, 13, 31, 23, 59, 58, 0, 0},
-                    {"TK_SetDateTime: Enclosure SN = SN6 |Date (mm/dd/yy) = 13/31/300 |Time (hh:mm:ss) = 23:59:58"}, "TK_SetDateTime", 0}),
-    CaseName());
+TEST_F(TalvikTest, CommandPagesSendTheirPageOnce) {
+  Bytes events = Page(44, {4, 0, 0, 40, 0xC0, 0, 0, 0, 2, 0, 0, 0});
+  std::fill(events.begin() + 12, events.end(), 0xFF);
+  Bytes clearEvents = events;
+  clearEvents[8] = 3;
+  // rc: the transport's, passed back. SetDateTime's three trace calls share one line.
+  const struct { std::int32_t (*send)(); std::int32_t rc; Bytes page; const char *entry, *exit; } cases[] = {
+      {[] { return TK_ControllerReset("SN1", 1); }, 0, {4, 0, 0, 8, 0x2D, 0, 0, 0, 1, 0, 0, 0},
+       "TK_ControllerReset: Enclosure SN = SN1, Device = 1", "TK_ControllerReset: Exit, rc = 0"},
+      {[] { return TK_StatesaveMgmt("SN1", 0x104, 0x203); }, 86, {4, 0, 0, 8, 0x99, 0, 0, 0, 4, 3, 0, 0}, nullptr,
+       "JQ9_ForceStatesave: Exit, rc = 86"},
+      {[] { return TK_ResetLESBPage("SN1", 0, 3); }, 0, {4, 0, 0, 8, 0xB1, 0, 0, 0, 0, 3, 0, 0},
+       "TK_ResetLESBPage: Enclosure SN = SN1, Device = 0, Port = 3", "TK_ResetLESBPage: Exit, rc = 0"},
+      {[] { return TK_WriteLIPPage("SN1", 2, 5, kLipWords); }, 0,
+       {4, 0, 0, 20, 0xB9, 0, 0, 0, 2, 0, 0, 0, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0, 0, 0, 0xFF},
+       "TK_WriteLIPPage: Enclosure SN = SN1, Device = 2, Port = 5", "TK_WriteLIPPage: Exit, rc = 0"},
+      {[] { return TK_RegForEventReporting("SN1"); }, 0, events, "TK_RegForEventReporting: Enclosure SN = SN1",
+       "TK_RegForEventReporting: Exit, rc = 0"},
+      {[] { return TK_ClearEvents("SN1"); }, SES_RC_OPEN_FAILED, clearEvents, "TK_ClearEvents: Enclosure SN = SN1",
+       "TK_ClearEvents: Exit, rc = 4097"},
+      {[] { return TK_SetDateTime("SN1", 300, 13, 31, 23, 59, 58); }, 0,
+       {4, 0, 0, 12, 0xD0, 0, 0, 0, 44, 13, 31, 23, 59, 58, 0, 0},
+       "TK_SetDateTime: Enclosure SN = SN1 |Date (mm/dd/yy) = 13/31/300 |Time (hh:mm:ss) = 23:59:58",
+       "TK_SetDateTime: Exit, rc = 0"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.exit);
+    Start({{c.rc, {}}});
+    EXPECT_EQ(c.send(), c.rc);
+    EXPECT_EQ(calls, (std::vector<Call>{{'W', c.page, 0, 0}}));
+    Strings want{"<--- StringOut Page to write --->", c.exit};
+    if (c.entry != nullptr) want.insert(want.begin(), c.entry);
+    EXPECT_EQ(Messages(false), want);
+  }
+}
 }  // namespace

@@ -1,124 +1,133 @@
-// VPD image verification and the VPD write page.
-#include <array>
+// The string-page exchange as the VPD reads run it, VPD verification and the VPD write page.
 #include <numeric>
 
 #include "fake_ses.h"
-#include "talvik.h"
 
 namespace {
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
-
-enum class Kind { Rdp, Ic };
-
-// The all-zero image with its length field and checksum: the smallest valid image.
-std::vector<std::uint8_t> ZeroImage(Kind k) {
-  if (k == Kind::Rdp) {
-    auto p = Page(kRdpVpdImageSize, {4, 0, 0, 0, 0x69, 0, 0, 0, 16, 0, 0, 0, 0x01, 0xF1});
-    p[kRdpVpdChecksumOffset] = 0xF0;
-    return p;
-  }
-  auto p = Page(kIcVpdImageSize, {4, 0, 0, 0, 0x69, 0, 0, 0, 3, 0, 0, 0, 0x00, 0xFD});
-  p[kIcVpdChecksumOffset] = 0xFD;
+// The all-zero images with their length field and checksum, and one byte set (by default
+// byte 0 to the 4 it holds).
+Bytes RdpImage(std::size_t at = 0, std::uint8_t value = 4) {
+  Bytes p = Page(kRdpVpdImageSize, {4, 0, 0x01, 0xFC, 0x69, 0, 0, 0, 16, 0, 0, 0, 0x01, 0xF1});
+  p[511] = 0xF0;
+  p[at] = value;
+  return p;
+}
+Bytes IcImage(std::size_t at = 0, std::uint8_t value = 4) {
+  Bytes p = Page(kIcVpdImageSize, {4, 0, 0, 0, 0x69, 0, 0, 0, 5, 0, 0, 0, 0x00, 0xFD});
+  p[267] = 0xFD;
+  p[at] = value;
   return p;
 }
 
-struct VerifyCase {
-  const char *name;
-  Kind kind;
-  std::size_t at;  // byte to change (0: none)
-  std::uint8_t value;
-  std::int32_t rc;
-  const char *stderrText;
-  const char *traceLine;  // the error's trace line ("" when none)
-};
-void PrintTo(const VerifyCase &c, std::ostream *os) { *os << c.name; }
+// G good, S status 3, F function code 0x5A, D device 17, P page code 2, T transport failure,
+// L accepted but with VPD length 0x1F0.
+const std::map<char, Answer> kRdp{{'G', {0, RdpImage()}},        {'S', {0, RdpImage(5, 3)}},
+                                  {'F', {0, RdpImage(4, 0x5A)}}, {'D', {0, RdpImage(8, 17)}},
+                                  {'P', {0, RdpImage(0, 2)}},    {'T', {SES_RC_CI_FAILED, {}}},
+                                  {'L', {0, RdpImage(13, 0xF0)}}};
 
-class VerifyVpd : public TalvikTest, public ::testing::WithParamInterface<VerifyCase> {};
-
-TEST_P(VerifyVpd, LengthAndChecksum) {
-  const VerifyCase &c = GetParam();
-  auto image = ZeroImage(c.kind);
-  if (c.at != 0) image[c.at] = c.value;
-  CaptureStderr();
-  const std::int32_t rc = c.kind == Kind::Rdp ? TK_VerifyRDPVpd(image.data()) : TK_VerifyICVpd(image.data());
-  EXPECT_EQ(GetCapturedStderr(), c.stderrText);
-  EXPECT_EQ(rc, c.rc);
-  const auto msgs = Messages();
-  const std::string name = c.kind == Kind::Rdp ? "TK_VerifyRDPVpd" : "TK_VerifyICVpd";
-  std::vector<std::string> expected{(c.kind == Kind::Rdp ? "171 " : "113 ") + name + ": Entry"};
-  if (*c.traceLine != '\0') expected.push_back(c.traceLine);
-  expected.push_back((c.kind == Kind::Rdp ? "205 " : "149 ") + name + ": Exit, rc = " + std::to_string(c.rc));
-  EXPECT_EQ(msgs, expected);
+TEST_F(TalvikTest, VpdReadAttemptsPausesAndVerification) {
+  const struct { const char *script; std::int32_t rc; const char *pauses; int verified; } cases[] = {
+      {"SFG", 0, "25000 50000", 1},           {"SSSSSSSSSS", 86, "25000x10", 0},
+      {"FFFFFFFFFF", 86, "50000x10", 0},      {"DDDDDDDDDD", 86, "50000x10", 0},
+      {"PPPPPPPPPP", 86, "50000x10", 0},      {"TTTTTTTTTT", SES_RC_CI_FAILED, "25000x10", 0},
+      {"TTTTTTTTTF", 86, "25000x9 50000", 0}, {"L", SES_RC_STRING_PAGE, "", 1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.script);
+    Start(c.script, kRdp);
+    Bytes image(kRdpVpdImageSize);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(TK_ReadRDPVpd("SN1", image.data()), c.rc);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().empty(), c.rc != SES_RC_STRING_PAGE);
+    EXPECT_EQ(Pauses(), c.pauses);
+    const Strings m = Messages();
+    EXPECT_EQ(std::count(m.begin(), m.end(), "171 TK_VerifyRDPVpd: Entry"), c.verified);
+    EXPECT_EQ(m.back(), "801 TK_ReadRDPVpd: Exit, rc = " + std::to_string(c.rc));
+    const char last = std::string(c.script).back();
+    EXPECT_EQ(image, last == 'T' ? Bytes(kRdpVpdImageSize) : kRdp.at(last).bytes);  // the last answer received
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Talvik, VerifyVpd,
-    ::testing::Values(
-        VerifyCase{"RdpZeroImage", Kind::Rdp, 0, 0, 0, "", ""},
-        VerifyCase{"RdpLength1F0", Kind::Rdp, 13, 0xF0, 4098,
-                   "Length field in VPD data is incorrect: found(1f0), expected(1f1)\n",
-                   "180 TK_VerifyRDPVpd: Error - VPD Length = 496!!!"},
-        VerifyCase{"RdpFirstDataByte", Kind::Rdp, 14, 0x5A, 4098, "Checksum is invalid\n",
-                   "199 TK_VerifyRDPVpd: checksum: f0 !=  5a!!!"},
-        VerifyCase{"RdpLastDataByte", Kind::Rdp, 510, 0x01, 4098, "Checksum is invalid\n",
-                   "199 TK_VerifyRDPVpd: checksum: f0 !=  01!!!"},
-        VerifyCase{"RdpChecksumByte", Kind::Rdp, 511, 0xF1, 4098, "Checksum is invalid\n",
-                   "199 TK_VerifyRDPVpd: checksum: f1 !=  01!!!"},
-        VerifyCase{"RdpHeaderNotInRecord", Kind::Rdp, 11, 0x77, 0, "", ""},
-        VerifyCase{"IcZeroImage", Kind::Ic, 0, 0, 0, "", ""},
-        VerifyCase{"IcLengthOfRdp", Kind::Ic, 12, 0x01, 4098,
-                   "Length field in VPD data is incorrect: found(1fd), expected(fd)\n",
-                   "122 TK_VerifyICVpd: Error - VPD Length = 509!!!"},
-        VerifyCase{"IcLastDataByte", Kind::Ic, 266, 0x10, 4098, "Checksum is invalid\n",
-                   "141 TK_VerifyICVpd: checksum: fd !=  10!!!"}),
-    CaseName());
-
-struct WriteCase {
-  const char *name;
-  std::int32_t device;
-  std::int32_t parameter;
-  std::size_t recordSize;  // what the caller provides
-  std::vector<std::uint8_t> header;
-  std::size_t sent;
-  std::int32_t rc;
-  const char *lastDumpRow;  // page bytes 496..511 as dumped
-};
-void PrintTo(const WriteCase &c, std::ostream *os) { *os << c.name; }
-
-class WriteVpd : public TalvikTest, public ::testing::WithParamInterface<WriteCase> {};
-
-TEST_P(WriteVpd, PageSizeHeaderAndRecord) {
-  const WriteCase &c = GetParam();
-  std::vector<std::uint8_t> record(c.recordSize);
-  std::iota(record.begin(), record.end(), std::uint8_t{1});
-  fakeses::answers = {{c.rc, {}}};
-  EXPECT_EQ(TK_WriteVpd("SN3", c.device, c.parameter, record.data()), c.rc);
-  ASSERT_EQ(fakeses::calls.size(), 1u);
-  const auto &page = fakeses::calls[0].sent;
-  EXPECT_EQ(fakeses::calls[0].op, "WritePage");
-  ASSERT_EQ(page.size(), c.sent);
-  EXPECT_EQ(std::vector<std::uint8_t>(page.begin(), page.begin() + 12), c.header);
-  EXPECT_TRUE(std::equal(page.begin() + 12, page.end(), record.begin()));
-  const std::vector<std::string> expected{
-      "572 TK_WriteVpd: Enclosure SN = SN3, Device = " + std::to_string(c.device),
-      "591 <--- Write VPD StringOut Page ------>", "2275 Output Data, Size = 512"};
-  const auto lines = TraceLines();
-  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 3), expected);
-  EXPECT_EQ(lines.back(), "598 TK_WriteVpd: Exit, rc = " + std::to_string(c.rc));
-  EXPECT_EQ(lines[lines.size() - 2], std::string("2410 496: ") + c.lastDumpRow);
-  EXPECT_TRUE(Pauses().empty());
+TEST_F(TalvikTest, VpdReadTracesEveryStepAtItsLine) {
+  Start("SDTG", kRdp);
+  Bytes image(kRdpVpdImageSize);
+  ASSERT_EQ(TK_ReadRDPVpd("SN1", image.data()), 0);
+  EXPECT_EQ(calls, std::vector<Call>(4, {'S', {4, 0, 0, 4, 0x69, 0, 0, 0, 16, 0, 0, 0}, 0, 512}));
+  EXPECT_EQ(Messages(), (Strings{"727 TK_ReadRDPVpd: Enclosure SN = SN1", "737 <--- StringOut Page to write --->",
+                                 "750 <--- RDP VPD Page read --->", "762 TK_ReadRDPVpd: StringIn Status = 0x3!!!!",
+                                 "750 <--- RDP VPD Page read --->", "781 TK_ReadRDPVpd: Wrong StringIn Page!!!!",
+                                 "782 PageCode = 4", "783 FuncCode = 0x69", "784 Device = 17",
+                                 "750 <--- RDP VPD Page read --->",
+                                 "792 TK_ReadRDPVpd: SES_ReadStringPageViaDisk rc = 4101",
+                                 "750 <--- RDP VPD Page read --->", "171 TK_VerifyRDPVpd: Entry",
+                                 "205 TK_VerifyRDPVpd: Exit, rc = 0", "801 TK_ReadRDPVpd: Exit, rc = 0"}));
+  const Strings lines = TraceLines();
+  EXPECT_EQ(lines[2], "2275 Output Data, Size = 12");
+  EXPECT_EQ(lines[3], "2410 000: 04 00 00 04 69 00 00 00 - 10 00 00 00               '....i.......'");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "2275 Output Data, Size = 512"), 4);
 }
 
-constexpr const char *kRecordTailRow = "e5 e6 e7 e8 e9 ea eb ec - ed ee ef f0 f1 f2 f3 f4   '................'";
-constexpr const char *kZeroRow = "00 00 00 00 00 00 00 00 - 00 00 00 00 00 00 00 00   '................'";
+TEST_F(TalvikTest, IcVpdReadTestsTheWholeDeviceNumber) {
+  const std::map<char, Answer> ic{{'G', {0, IcImage()}}, {'6', {0, IcImage(8, 6)}}};
+  Start("6G", ic);
+  Bytes image(kIcVpdImageSize);
+  ASSERT_EQ(TK_ReadICVpd("SN1", 5, image.data()), 0);
+  EXPECT_EQ(calls, std::vector<Call>(2, {'S', {4, 0, 0, 4, 0x69, 0, 0, 0, 5, 0, 0, 0}, 0, 268}));
+  EXPECT_EQ(Messages(), (Strings{"629 TK_ReadICVpd: Enclosure SN = SN1, Device = 5",
+                                 "639 <--- StringOut Page to write --->",
+                                 "652 <--- ENC VPD Page read ---->", "683 TK_ReadICVpd: Wrong StringIn Page!!!!",
+                                 "684 PageCode = 4", "685 FuncCode = 0x69", "686 Device = 6",
+                                 "652 <--- ENC VPD Page read ---->", "113 TK_VerifyICVpd: Entry",
+                                 "149 TK_VerifyICVpd: Exit, rc = 0", "703 TK_ReadICVpd: Exit, rc = 0"}));
+  // 261 goes out as its low byte 5; an answer echoing 5 is still the wrong device.
+  Start("GGGGGGGGGG", ic);
+  EXPECT_EQ(TK_ReadICVpd("SN1", 261, image.data()), 86);
+  EXPECT_EQ(calls[0].sent[8], 5);
+  EXPECT_EQ(Pauses(), "50000x10");
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Talvik, WriteVpd,
-    ::testing::Values(
-        WriteCase{"RdpDevice16", 16, 0, 500, {4, 0, 0x01, 0xFC, 0x5A, 0, 0, 0, 16, 0, 0, 0}, 512, 0, kRecordTailRow},
-        // Another device takes only the 256 record bytes that are sent.
-        WriteCase{"Device2", 2, 7, 256, {4, 0, 0x01, 0x08, 0x5A, 0, 0, 0, 2, 7, 0, 0}, 268, 0, kZeroRow},
-        WriteCase{"RefusedPassesCodeUp", 16, 0, 500, {4, 0, 0x01, 0xFC, 0x5A, 0, 0, 0, 16, 0, 0, 0}, 512, 86, kRecordTailRow}),
-    CaseName());
+TEST_F(TalvikTest, VpdVerifyLengthThenChecksum) {
+  // trace: the line between entry and exit. A wrong length alone is reported; the checksum
+  // (wrong too in that row) is not computed. Byte 11 is not part of the record.
+  const struct { Bytes image; std::int32_t rc; const char *err, *trace; } cases[] = {
+      {RdpImage(), 0, "", ""},
+      {RdpImage(13, 0xF0), 4098, "Length field in VPD data is incorrect: found(1f0), expected(1f1)\n",
+       "180 TK_VerifyRDPVpd: Error - VPD Length = 496!!!"},
+      {RdpImage(14, 0x5A), 4098, "Checksum is invalid\n", "199 TK_VerifyRDPVpd: checksum: f0 !=  5a!!!"},
+      {RdpImage(11, 0x77), 0, "", ""},
+      {IcImage(), 0, "", ""},
+      {IcImage(12, 0x01), 4098, "Length field in VPD data is incorrect: found(1fd), expected(fd)\n",
+       "122 TK_VerifyICVpd: Error - VPD Length = 509!!!"},
+      {IcImage(266, 0x10), 4098, "Checksum is invalid\n", "141 TK_VerifyICVpd: checksum: fd !=  10!!!"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(&c - cases);
+    Start();
+    testing::internal::CaptureStderr();
+    const bool rdp = c.image.size() == kRdpVpdImageSize;
+    EXPECT_EQ(rdp ? TK_VerifyRDPVpd(c.image.data()) : TK_VerifyICVpd(c.image.data()), c.rc);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    const Strings m = Messages();
+    EXPECT_EQ(m.size() == 3 ? m[1] : "", c.trace);
+  }
+}
+
+TEST_F(TalvikTest, VpdWritePageSizeHeaderAndRecord) {
+  // Device 2 gets a 268-byte page carrying the first 256 record bytes, all it may be given.
+  const struct { std::int32_t device, parameter, rc; Bytes header; std::size_t recordSize; } cases[] = {
+      {16, 0, 0, {4, 0, 0x01, 0xFC, 0x5A, 0, 0, 0, 16, 0, 0, 0}, 500},
+      {2, 7, 86, {4, 0, 0x01, 0x08, 0x5A, 0, 0, 0, 2, 7, 0, 0}, 256}};
+  for (const auto &c : cases) {
+    Start({{c.rc, {}}});
+    Bytes record(c.recordSize);
+    std::iota(record.begin(), record.end(), std::uint8_t{2});  // last byte of 256 nonzero
+    EXPECT_EQ(TK_WriteVpd("SN1", c.device, c.parameter, record.data()), c.rc);
+    Bytes page = c.header;
+    page.insert(page.end(), record.begin(), record.end());
+    EXPECT_EQ(calls, (std::vector<Call>{{'W', page, 0, 0}}));
+    EXPECT_EQ(Messages(), (Strings{"572 TK_WriteVpd: Enclosure SN = SN1, Device = " + std::to_string(c.device),
+                                   "591 <--- Write VPD StringOut Page ------>",
+                                   "598 TK_WriteVpd: Exit, rc = " + std::to_string(c.rc)}));
+    EXPECT_EQ(TraceLines()[2], "2275 Output Data, Size = 512");
+  }
+}
 }  // namespace
