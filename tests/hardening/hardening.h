@@ -1,9 +1,12 @@
 // Shared rig of the hardening suites: a simulated lab and a trace directory of the case's own,
-// the utility run as a process against them, and checks of what a run leaves behind.
+// and the utility run as a process against them.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
-#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,57 +16,64 @@ namespace qelhard {
 
 struct Run {
   qeltest::ProcResult proc;
-  std::vector<std::string> pauses;  // "usleep N" / "sleep N" in order
-  unsigned long long pausedMicros = 0;
+  unsigned long long pausedMicros = 0;  // all pauses the shim recorded
 };
 
 class Rig {
  public:
-  Rig();
-  // Runs encsim on the rig's lab; fails the test when its status differs from expectStatus.
-  std::string Encsim(const std::vector<std::string> &args, int expectStatus = 0);
-  // Runs qelses_pcm (the build that traces into traceDir) with args after the program name.
-  // extraEnv entries are "NAME=VALUE". Safe to call from several threads at once.
-  Run Pcm(const std::vector<std::string> &args, const std::vector<std::string> &extraEnv = {});
+  qeltest::ScratchDir state{"hard-state"}, trace{"hard-trace"}, work{"hard-work"};
+  std::string traceDir = trace.path();  // where the utility traces; a case may point it elsewhere
+
+  std::string Encsim(const std::vector<std::string> &args) {
+    std::vector<std::string> argv{qeltest::BuildPath("nicisim/encsim")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const qeltest::ProcResult r = qeltest::RunProcess(argv, {"NICISIM_STATE_DIR=" + state.path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  }
+
+  // qelses_pcm (the build that traces into traceDir); extraEnv holds "NAME=VALUE". Thread-safe.
+  Run Pcm(const std::vector<std::string> &args, const std::vector<std::string> &extraEnv = {}) {
+    const std::string pauseLog = work.file("pauses." + std::to_string(runs_++));
+    std::vector<std::string> argv{qeltest::BuildPath("tests/hardening/bin/qelses_pcm")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env{"NICISIM_STATE_DIR=" + state.path(), "QEL_HARDENING_TRACE_DIR=" + traceDir};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    Run run;
+    run.proc = qeltest::RunProcess(argv, env, pauseLog);
+    for (const std::string &p : qeltest::ReadLines(pauseLog)) {  // "usleep N" or "sleep N"
+      run.pausedMicros += std::stoull(p.substr(p.find(' ') + 1)) * (p[0] == 's' ? 1000000ull : 1ull);
+    }
+    return run;
+  }
+
   // Trace of a run (decompressed), "" when none.
   std::string TraceOf(const Run &run) const { return qeltest::TraceOfProcess(traceDir, run.proc.pid); }
-  // The lab's enclosure as encsim shows it.
-  std::string Show(const std::string &serial) { return Encsim({"show", serial}); }
 
-  std::string traceDir;  // where the utility traces; a case may point it elsewhere
-  const std::string &stateDir() const { return state_.path(); }
-  const std::string &workDir() const { return work_.path(); }
+  // The enclosure's VPD verifies and holds `mode` (-1: no PCM field). Returns "encsim show".
+  std::string ExpectEnclosure(const std::string &serial, int mode) {
+    const std::string shown = Encsim({"show", serial});
+    const std::string pcm = mode < 0 ? "none" : std::to_string(mode);
+    EXPECT_NE(shown.find("\nvpd 16 length 497 ok checksum ok\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\npcm " + pcm + "\n"), std::string::npos) << serial << " should hold " << pcm;
+    return shown;
+  }
 
  private:
-  qeltest::ScratchDir state_;
-  qeltest::ScratchDir trace_;
-  qeltest::ScratchDir work_;
-  std::atomic<int> runs_{0};  // names the pause logs; runs may start from several threads
+  std::atomic<int> runs_{0};  // names the pause logs
 };
 
-// Path of the utility build whose trace directory comes from QEL_HARDENING_TRACE_DIR.
-std::string PcmPath();
-// True under the cross build's emulator.
-bool Emulated();
-
-// The mode "encsim show" reports ("pcm N"), -1 when it shows none.
-int ShownMode(const std::string &shown);
-// "encsim show" says the RDP VPD has the right length and a good checksum.
-bool VpdVerifies(const std::string &shown);
-
-// Runs a host program (never under the emulator) and returns its exit status.
-int HostRun(const std::vector<std::string> &argv);
-// gzip -t on a file.
-bool GzipIntact(const std::string &path);
-
-struct DirTotals {
-  std::uint64_t bytes = 0;
-  std::uint64_t files = 0;
-};
-// Regular files of a directory (links followed, as the retention counts them).
-DirTotals Totals(const std::string &dir);
-
-constexpr std::uint64_t kTraceBudgetBytes = 6000000;
-constexpr std::uint64_t kTraceBudgetFiles = 50000;
+// Standard output of a host shell command that finds `file` in "$F", so that no name needs
+// quoting. Not to be used while other threads run.
+inline std::string HostSh(const std::string &command, const std::string &file) {
+  setenv("F", file.c_str(), 1);
+  std::string out;
+  if (FILE *p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
 
 }  // namespace qelhard

@@ -8,7 +8,6 @@
 // link to <target> at every name this run's trace file can take in the next few seconds (the
 // name holds the start second and this process id, which only the process itself knows early
 // enough).
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,34 +20,19 @@
 #include "main.cpp"  // NOLINT(bugprone-suspicious-include): the product's own main, renamed
 #undef main
 
-namespace {
-
-constexpr int kPlantSeconds = 5;  // covers a clock that ticks between planting and opening
-constexpr int kYearBase = 1900;
-constexpr int kCenturyYear = 2000;
-
-void PlantLinks(const char *dir, const char *name, const char *target) {
-  const time_t start = std::time(nullptr);
-  for (int s = 0; s < kPlantSeconds; ++s) {
-    const time_t when = start + s;
+int main(int argc, char *argv[]) {
+  const char *dir = std::getenv("QEL_HARDENING_TRACE_DIR");
+  const char *target = std::getenv("QEL_HARDENING_PLANT_LINK");
+  if (dir != nullptr && *dir != '\0') QEL_DebugDir = dir;
+  // Five seconds of names cover a clock that ticks between planting and opening.
+  for (time_t when = std::time(nullptr), end = when + 5; dir != nullptr && target != nullptr && when < end; ++when) {
     struct tm t {};
     localtime_r(&when, &t);
-    const int year = t.tm_year + kYearBase >= kCenturyYear ? t.tm_year + kYearBase - kCenturyYear : 0;
     char path[kDebugStreamNameSize];
-    std::snprintf(path, sizeof path, "%s/%s.%02d%02d%02d%02d%02d%02d.%d", dir, name, year, t.tm_mon + 1,
-                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(getpid()));
+    std::snprintf(path, sizeof path, "%s/qelses_pcm.%02d%02d%02d%02d%02d%02d.%d", dir,
+                  t.tm_year >= 100 ? t.tm_year - 100 : 0, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+                  static_cast<int>(getpid()));
     if (symlink(target, path) != 0) std::perror(path);
-  }
-}
-
-}  // namespace
-
-int main(int argc, char *argv[]) {
-  if (const char *dir = std::getenv("QEL_HARDENING_TRACE_DIR"); dir != nullptr && *dir != '\0') {
-    QEL_DebugDir = dir;
-    if (const char *target = std::getenv("QEL_HARDENING_PLANT_LINK"); target != nullptr && *target != '\0') {
-      PlantLinks(dir, "qelses_pcm", target);
-    }
   }
   return QelsesPcmProductMain(argc, argv);
 }
