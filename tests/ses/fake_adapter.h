@@ -1,8 +1,8 @@
-// A scripted stand-in for the command-interface client library, bound into the transport's
-// unit tests in place of libniciClient.so. It records every library call in order with the
-// exact request bytes, answers each request as an adapter would (echoing the message with the
-// data region filled from a page table) unless the test's responder scripts a failure, and
-// checks the caller's side of the library contract.
+// A scripted stand-in for the command-interface client library, bound into the transport's unit
+// tests in place of libniciClient.so. It keeps every request, answers each one as the adapter
+// would (the message echoed, a RECEIVE's data region filled from `pages`) unless `responder`
+// scripts another answer, and notes the breaches of the calling contract that the simulated
+// adapter's library does not catch.
 #pragma once
 
 #include <cstdint>
@@ -14,57 +14,31 @@
 
 namespace fakeci {
 
-// One request as the transport sent it.
-struct Request {
-  std::vector<std::uint8_t> bytes;
-  bool isSend() const { return bytes.size() > 192 && bytes[192] == 0x1D; }
-  bool isReceive() const { return bytes.size() > 192 && bytes[192] == 0x1C; }
-  std::uint8_t pageCode() const { return bytes.size() > 194 ? bytes[194] : 0; }
-  // Data region length from the data-out (SEND) or data-in (RECEIVE) descriptor.
-  std::uint32_t dataLength() const;
-  // The page a SEND carries.
-  std::vector<std::uint8_t> sentPage() const;
-};
+using Bytes = std::vector<std::uint8_t>;
 
-// How the adapter answers one request.
 struct Reply {
-  std::int32_t sendRc = 0;      // niCISendSyncRequest's result
-  int sendErrno = 0;            // errno left by a failed send
+  std::int32_t sendRc = 0;  // niCISendSyncRequest's result, with errno sendErrno
+  int sendErrno = 0;
   std::int32_t requestStatus = 0;
-  std::function<void(std::vector<std::uint8_t> &)> edit;  // changes made to the answer body
-  std::vector<std::uint8_t> trailer;                     // bytes appended after the message
-  std::optional<std::int32_t> reportedSize;              // size claimed instead of the real one
+  std::function<void(Bytes &)> edit{};  // applied to the answer body
+  std::optional<std::int32_t> reportedSize{};
   bool nullBody = false;
 };
 
 struct Adapter {
-  Adapter();
-  ~Adapter();
-  Adapter(const Adapter &) = delete;
-  Adapter &operator=(const Adapter &) = delete;
-
   std::int32_t openRc = 0;
-  std::uint8_t shortEncStatus = 0;                          // byte 1 of page 0x08
-  std::map<std::uint8_t, std::vector<std::uint8_t>> pages;  // what RECEIVE of a page returns
-  // Decides each request's answer; by default every request succeeds.
-  std::function<Reply(const Request &, std::size_t index)> responder;
-
-  std::vector<std::string> calls;  // "open", "setopt 2 1", "send 244", "status", ...
-  std::vector<Request> requests;
-  std::vector<std::string> violations;  // breaches of the library contract by the caller
-
-  // Requests of one kind, in order.
-  std::vector<Request> sends() const;
-  std::vector<Request> receives() const;
-
-  static Adapter *current;
-
-  // State of the request in flight.
-  Reply reply;
-  std::vector<std::uint8_t> body;
+  std::uint8_t shortEncStatus = 0;  // byte 1 of page 0x08
+  std::map<std::uint8_t, Bytes> pages;
+  std::function<Reply(std::size_t index, const Bytes &request)> responder;
+  // "open S9 R08:4 close": library calls, a request as S<data length> or R<page>:<length>.
+  std::string log;
+  std::vector<Bytes> requests;
+  std::vector<std::string> violations;
+  Reply reply;  // of the last request, and its answer
+  Bytes body;
 };
 
-// Answer that reports a failed send with this errno.
-Reply SendFails(int err);
+// The adapter the library functions use.
+extern Adapter *current;
 
 }  // namespace fakeci
