@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,16 @@ const char *szCmdName = "";
 
 namespace {
 constexpr int kLineUsage = 113;
+
+// atoi as the controller's 32-bit C library computes it: strtol's result saturated to the int
+// range. On a 64-bit host plain atoi would wrap an over-long number (4294967299 would read as
+// 3 and be taken as a mode); this way every host accepts exactly what the target accepts.
+std::int32_t TargetAtoi(const char *text) {
+  const long value = std::strtol(text, nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<std::int32_t>(value);
+}
 constexpr char kOptions[] = "l:m:";
 }  // namespace
 
@@ -54,7 +66,7 @@ std::int32_t ParseParams(int argc, char *argv[], PcmParams *params) {
         } else if (!std::isdigit(static_cast<unsigned char>(optarg[0]))) {
           ++errors;
         } else {
-          const unsigned value = static_cast<unsigned>(std::atoi(optarg));
+          const unsigned value = static_cast<unsigned>(TargetAtoi(optarg));
           if (value > static_cast<unsigned>(kHighestMode)) {
             ++errors;
           } else {

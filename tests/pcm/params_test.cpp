@@ -60,6 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"-l", "SN1", "-m", "-1"}, kExitUsage, "SN1", kNoMode},
         ParseCase{{"-l", "SN1", "-m", " 3"}, kExitUsage, "SN1", kNoMode},  // first char must be a digit
         ParseCase{{"-l", "SN1", "-m", "4294967295"}, kExitUsage, "SN1", kNoMode},
+        ParseCase{{"-l", "SN1", "-m", "4294967299"}, kExitUsage, "SN1", kNoMode},  // no wrap to 3
         ParseCase{{"-l", "SN1", "-l", "SN2"}, kExitUsage, "SN1", kNoMode},  // first -l stands
         ParseCase{{"-l", "SN1", "-m", "1", "-m", "2"}, kExitUsage, "SN1", 1},
         ParseCase{{"-l", "SN1", "-m", "9", "-m", "2"}, kExitUsage, "SN1", 2},  // later valid -m taken
