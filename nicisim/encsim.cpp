@@ -170,16 +170,6 @@ void ShowLogEntries(const char *name, const std::string &log) {
   std::printf("%s %zu entries %zu bytes\n", name, entries, log.size());
 }
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  char cell[3];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(cell, sizeof cell, "%02x", b);
-    out += cell;
-  }
-  return out;
-}
-
 // What the vendor functions left behind, one line per fact, for people and scripts.
 void ShowControllerState(const Enclosure &e) {
   ShowLogEntries("errlog", e.errorLog);
@@ -198,7 +188,7 @@ void ShowControllerState(const Enclosure &e) {
                 lip.words[0], lip.words[1], lip.words[2], lip.writes);
   }
   std::printf("events registered=%s pending=%s registrations=%" PRIu32 " clears=%" PRIu32 "\n",
-              Hex(e.events.registered).c_str(), Hex(e.events.pending).c_str(), e.events.registrations,
+              HexWord(e.events.registered).c_str(), HexWord(e.events.pending).c_str(), e.events.registrations,
               e.events.clears);
   const auto &t = e.clock.fields;
   std::printf("datetime year=%u month=%u day=%u time=%02u:%02u:%02u sets=%" PRIu32 "\n", t[0], t[1], t[2], t[3],

@@ -142,17 +142,6 @@ bool ParseHexBlock(const std::vector<std::string> &lines, std::size_t &i, std::s
   return true;
 }
 
-// "0a1b..." for bytes, and back (false when the text is not exactly size bytes of hex).
-std::string HexWord(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  char cell[3];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(cell, sizeof cell, "%02x", b);
-    out += cell;
-  }
-  return out;
-}
-
 bool ParseHexWord(const std::string &text, std::span<std::uint8_t> bytes) {
   if (text.size() != 2 * bytes.size()) return false;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -549,6 +538,17 @@ void SimLog(const std::string &dir, const char *fmt, ...) {
     }
   }
   std::fputs(line, stderr);
+}
+
+// "0a1b..." for bytes: the state file's and encsim's compact hex.
+std::string HexWord(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  char cell[3];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(cell, sizeof cell, "%02x", b);
+    out += cell;
+  }
+  return out;
 }
 
 }  // namespace nicisim

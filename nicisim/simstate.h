@@ -3,6 +3,7 @@
 // file is held with flock across each read-modify-write, plus the simulator's log file.
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "qeldebug.h"
@@ -47,6 +48,8 @@ bool ParseLab(const std::string &text, Lab &lab, std::string &error);
 std::string FormatFault(const Fault &fault);
 // Hex lines of a page: "  OOOO: hh hh ..." with 16 bytes a line.
 std::string HexLines(const std::vector<std::uint8_t> &bytes, const char *indent);
+// Bytes as one run of lower-case hex pairs ("0a1b...").
+std::string HexWord(std::span<const std::uint8_t> bytes);
 
 // Appends one line, prefixed with the process id, to the simulator's log in dir.
 void SimLog(const std::string &dir, const char *fmt, ...) QEL_PRINTF(2, 3);
