@@ -240,21 +240,30 @@ std::string TraceOfProcess(const std::string &dir, int pid) {
   auto endsWith = [](const std::string &s, const std::string &tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
   };
+  // Process ids come round again, so an older run's trace may carry the same one: take the
+  // most recently written.
+  std::string best;
+  std::error_code ec;
+  fs::file_time_type bestTime{};
   for (const std::string &name : ListDir(dir)) {
-    if (endsWith(name, plain)) return ReadFile(dir + "/" + name);
-    if (endsWith(name, packed)) {
-      std::string text;
-      const std::string cmd = "gzip -dc -- '" + dir + "/" + name + "'";
-      if (FILE *p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-        pclose(p);
-      }
-      return text;
+    if (!endsWith(name, plain) && !endsWith(name, packed)) continue;
+    const fs::file_time_type t = fs::last_write_time(dir + "/" + name, ec);
+    if (!ec && (best.empty() || t > bestTime)) {
+      best = name;
+      bestTime = t;
     }
   }
-  return "";
+  if (best.empty()) return "";
+  if (!endsWith(best, packed)) return ReadFile(dir + "/" + best);
+  std::string text;
+  const std::string cmd = "gzip -dc -- '" + dir + "/" + best + "'";
+  if (FILE *p = popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+    pclose(p);
+  }
+  return text;
 }
 
 std::string ReadFile(const std::string &path) {
