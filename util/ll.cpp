@@ -18,8 +18,13 @@ void LL_AddLast(LL_Item *list, LL_Item *item) {
 }
 
 void LL_AddBefore(LL_Item *list, LL_Item *before, LL_Item *item) {
-  // An empty list has nothing to search: the item becomes its only element.
-  if (list->next == nullptr || list->next == before) {
+  // On an empty list only an absent (null) `before` is found, at the front: the item becomes
+  // the only element. Any other `before` cannot be in an empty list, so nothing is inserted.
+  if (list->next == nullptr) {
+    if (before == nullptr) LL_AddFirst(list, item);
+    return;
+  }
+  if (list->next == before) {
     LL_AddFirst(list, item);
     return;
   }

@@ -30,8 +30,8 @@ void LL_AddFirst(LL_Item *list, LL_Item *item);
 void LL_AddAfter(LL_Item *position, LL_Item *item);
 // Appends item, clearing its next first so that a stale link is never carried in.
 void LL_AddLast(LL_Item *list, LL_Item *item);
-// Inserts item directly before `before`. Nothing is inserted when `before` is not in a non-empty
-// list; on an empty list item becomes the only element. A null `before` appends.
+// Inserts item directly before `before`. Nothing is inserted when `before` is not in the list;
+// a null `before` appends (on an empty list item becomes the only element).
 void LL_AddBefore(LL_Item *list, LL_Item *before, LL_Item *item);
 // Stores the first element, or nullptr, in *out.
 void LL_GetFirst(LL_Item *list, LL_Item **out);

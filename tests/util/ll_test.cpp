@@ -166,7 +166,8 @@ const std::vector<Case> kCases = {
       {Op::IsEmpty, U, U, U, 1, U, ""}}},
     {"AddBefore",
      {{Op::Init, U, U, U, -1, U, ""},
-      {Op::AddBefore, 'E', 'B', U, -1, U, "B"},  // empty list: absent `before` counts as front
+      {Op::AddBefore, 'E', 'B', U, -1, U, ""},  // empty list: a `before` not in it inserts nothing
+      {Op::AddBefore, '-', 'B', U, -1, U, "B"},  // empty list: a null `before` is the front
       {Op::AddBefore, 'B', 'A', U, -1, U, "AB"},
       {Op::AddBefore, 'B', 'C', U, -1, U, "ACB"},
       {Op::AddBefore, 'E', 'D', U, -1, U, "ACB"},  // absent from a non-empty list
