@@ -129,7 +129,7 @@ TEST(HostileEnv, GzipMissingFromPath) {
   ExpectUntouched(rig.traceDir + "/other.trace", "old trace\n", 0644);
   const std::vector<std::string> listed = qeltest::ListDir(rig.traceDir);
   ASSERT_EQ(listed.size(), 2u);
-  EXPECT_TRUE(listed[1].ends_with("." + std::to_string(run.proc.pid))) << listed[1];
+  EXPECT_TRUE(listed[1].ends_with(qeltest::Cat(".", std::to_string(run.proc.pid)))) << listed[1];
   EXPECT_NE(rig.TraceOf(run).find("\nCompleted at "), std::string::npos);
 }
 
@@ -160,7 +160,7 @@ TEST(HostileEnv, HundredThousandArguments) {
   std::vector<std::string> args{"-l", "IRC0001"};
   std::string words;
   while (args.size() < 100000) {
-    args.push_back("w" + std::to_string(args.size()));
+    args.push_back(qeltest::Cat("w", std::to_string(args.size())));
     words += args.back() + " ";
   }
   const qelhard::Run run = rig.Pcm(args);

@@ -45,7 +45,7 @@ TEST(Interruption, KilledAtEachCommandThenRunAgain) {
       const std::string trace = rig.TraceOf(killed);
       EXPECT_EQ(trace.rfind("Program qelses_pcm started.\n", 0), 0u);
       EXPECT_EQ(trace.find("Completed at") == std::string::npos, cut);
-      const std::string plain = "." + std::to_string(killed.proc.pid);
+      const std::string plain = qeltest::Cat(".", std::to_string(killed.proc.pid));
       const auto plainName = [&](const std::string &name) { return name.ends_with(plain); };
       EXPECT_EQ(std::ranges::any_of(qeltest::ListDir(rig.traceDir), plainName), cut);
     }

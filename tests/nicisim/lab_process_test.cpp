@@ -49,17 +49,17 @@ TEST(LabProcess, EncsimEditsAndFaultScriptsReachTheLibrary) {
 TEST(LabProcess, ConcurrentWritersLoseNothing) {
   ScratchLab lab("nicisim-conc");
   constexpr int kWriters = 4;
-  for (int i = 0; i < kWriters; ++i) lab.Encsim({"create", "C" + std::to_string(i)});
+  for (int i = 0; i < kWriters; ++i) lab.Encsim({"create", qeltest::Cat("C", std::to_string(i))});
   std::vector<std::thread> threads;
   for (int i = 0; i < kWriters; ++i) {
-    const std::string serial = "C" + std::to_string(i);
-    threads.emplace_back([&, serial, i] { lab.Encsim({"set", serial, "pcm=" + std::to_string(i)}); });
+    const std::string serial = qeltest::Cat("C", std::to_string(i));
+    threads.emplace_back([&, serial, i] { lab.Encsim({"set", serial, qeltest::Cat("pcm=", std::to_string(i))}); });
     threads.emplace_back([&, serial, i] { lab.Encsim({"fault", serial, "busy", "--count", std::to_string(1 + i)}); });
   }
   for (std::thread &t : threads) t.join();
   const std::string list = lab.Encsim({"list"}).out;
   for (int i = 0; i < kWriters; ++i) {
-    EXPECT_TRUE(Has(list, "C" + std::to_string(i) + " irc=yes pcm=" + std::to_string(i) + " faults=1\n")) << list;
+    EXPECT_TRUE(Has(list, qeltest::Cat("C", std::to_string(i), " irc=yes pcm=", std::to_string(i), " faults=1\n"))) << list;
   }
 }
 

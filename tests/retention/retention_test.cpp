@@ -55,7 +55,7 @@ TEST_F(Retention, OldestGoUntilWithinTheDecimalByteBudget) {
     qeltest::ScratchDir d("ret-budget");
     Names survivors;
     for (std::size_t i = 0; i < sizes.size(); ++i) {
-      const std::string name = "f" + std::to_string(i) + ".gz";
+      const std::string name = qeltest::Cat("f", std::to_string(i), ".gz");
       MakeFile(d.file(name), sizes[i], kOld + static_cast<std::int64_t>(i));
       if (i >= deleted) survivors.push_back(name);
     }
@@ -68,7 +68,7 @@ TEST_F(Retention, OldestGoUntilWithinTheDecimalByteBudget) {
 
 TEST_F(Retention, FileCountOneOverTheLimitLosesOnlyTheOldest) {
   for (int i = 0; i <= kTraceFileLimit; ++i) {
-    ASSERT_EQ(mknod(dir.file("n" + std::to_string(i) + ".gz").c_str(), S_IFREG | 0644, 0), 0);
+    ASSERT_EQ(mknod(dir.file(qeltest::Cat("n", std::to_string(i), ".gz")).c_str(), S_IFREG | 0644, 0), 0);
   }
   rettest::SetMtime(dir.file("n777.gz"), kOld);
   QEL_RetentionReport report{};
@@ -103,7 +103,8 @@ TEST_F(Retention, CompressesWhatIsNotGzAndQuietForMoreThan600sOrThisRunsTrace) {
 TEST_F(Retention, PathTooLongForTheCompressCommandIsNotCompressed) {
   std::string deep = dir.path();
   while (deep.size() < 997) {  // components of at most 200 bytes, ending on 997 exactly
-    deep += "/" + std::string(997 - deep.size() > 201 ? 100 : 996 - deep.size(), 'd');
+    deep += "/";
+    deep += std::string(997 - deep.size() > 200 ? 100 : 997 - deep.size(), 'd');
     ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
   }
   MakeFile(deep + "/fits", 10, kOld);   // 1002 bytes
@@ -191,7 +192,7 @@ TEST_F(Retention, OwnTraceOverTheBudgetIsDeletedEvenCompressed) {
 TEST(RetentionRace, TwoHandlersAtOnce) {
   qeltest::ScratchDir dir("ret-race");
   const std::int64_t now = time(nullptr);
-  for (int i = 0; i < 40; ++i) MakeFile(dir.file("r" + std::to_string(100 + i)), 100, now - 10000 + i);
+  for (int i = 0; i < 40; ++i) MakeFile(dir.file(qeltest::Cat("r", std::to_string(100 + i))), 100, now - 10000 + i);
   int go[2];
   ASSERT_EQ(pipe(go), 0);
   pid_t children[2];

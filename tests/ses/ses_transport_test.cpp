@@ -35,8 +35,10 @@ std::string Hex(std::uint8_t b) { return {"0123456789abcdef"[b >> 4], "012345678
 // "xx xx ..." with 16 bytes a line.
 std::string Hex(const Bytes &bytes) {
   std::string s;
-  for (std::size_t i = 0; i < bytes.size(); ++i)
-    s += (i == 0 ? "" : i % 16 == 0 ? "\n" : " ") + Hex(bytes[i]);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    s += i == 0 ? "" : i % 16 == 0 ? "\n" : " ";
+    s += Hex(bytes[i]);
+  }
   return s;
 }
 
@@ -100,7 +102,7 @@ std::string NonZero(Bytes m) {
   std::string s;
   for (std::size_t i = 0; i < m.size(); ++i) {
     if (m[i] == 0) continue;
-    if (i == 0 || m[i - 1] == 0) s += " " + std::to_string(i) + ":";
+    if (i == 0 || m[i - 1] == 0) s += qeltest::Cat(" ", std::to_string(i), ":");
     s += Hex(m[i]);
   }
   return s.substr(s.empty() ? 0 : 1);

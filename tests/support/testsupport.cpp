@@ -235,7 +235,7 @@ ProcResult RunProcess(const std::vector<std::string> &argv, const std::vector<st
 }
 
 std::string TraceOfProcess(const std::string &dir, int pid) {
-  const std::string plain = "." + std::to_string(pid);
+  const std::string plain = Cat(".", std::to_string(pid));
   const std::string packed = plain + ".gz";
   auto endsWith = [](const std::string &s, const std::string &tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;

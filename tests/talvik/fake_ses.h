@@ -103,7 +103,7 @@ class TalvikTest : public ::testing::Test {
     std::string out;
     for (std::size_t i = 0, j = 0; i < p.size(); i = j) {
       while (j < p.size() && p[j] == p[i]) ++j;
-      out += (out.empty() ? "" : " ") + p[i].substr(7) + (j - i > 1 ? "x" + std::to_string(j - i) : "");
+      out += qeltest::Cat(out.empty() ? "" : " ", p[i].substr(7), j - i > 1 ? qeltest::Cat("x", std::to_string(j - i)) : "");
     }
     return out;
   }
