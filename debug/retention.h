@@ -92,6 +92,9 @@ struct QEL_RetentionCalls {
   int (*unlinkFn)(const char *path);
   // One compression process for all of paths, in order; returns its wait status or -1.
   int (*compressFn)(std::span<const char *const> paths);
+  // The directory's last modification in nanoseconds: 0, or -1 when unreadable. The tidy-up
+  // compares it to notice another process changing the directory under its listing.
+  int (*dirStampFn)(const char *dir, std::int64_t *stampNs);
 };
 extern QEL_RetentionCalls QEL_RetentionSys;
 extern const QEL_RetentionCalls QEL_RetentionSysDefaults;

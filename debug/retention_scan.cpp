@@ -6,7 +6,10 @@
 // files means minutes of root time on every exit. QEL_TidyTraceDirectory reaches the same
 // decisions from one listing: as long as nobody else changes the directory, every rescan of
 // the loop would see the same files in the same order minus the ones already deleted, so the
-// loop's choices can be worked out in memory and only the deletions touch the disk.
+// loop's choices can be worked out in memory and only the deletions touch the disk. Sibling
+// utilities tidy the same directory at the same time, so before each decision the directory's
+// modification time is compared with what it was after this run's own last change to it; when
+// another process has changed it, the directory is listed again, as the loop would.
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -63,6 +66,14 @@ int SysStat(const char *path, QEL_FileStatus *status) {
   return 0;
 }
 int SysUnlink(const char *path) { return ::unlink(path); }
+int SysDirStamp(const char *dir, std::int64_t *stampNs) {
+  struct stat64 st {};
+  if (::stat64(dir, &st) != 0) return -1;
+  constexpr std::int64_t kNanosPerSecond = 1000000000;
+  *stampNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNanosPerSecond +
+             static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+  return 0;
+}
 
 bool IsDotEntry(const char *name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
@@ -232,70 +243,123 @@ int CompressListed(const char *dir, const Listing &listing, const char *ownTrace
   return static_cast<int>(args.size());
 }
 
-// Plays the retention loop on one listing. Each pass of the loop would rescan, record the
-// file the walk records as oldest, and delete it while the totals are over budget; here the
-// passes are worked out in memory and only the deletions go to the disk.
+// The directory's modification time, or -1 when it cannot be read (which never matches, so
+// the directory is listed again).
+std::int64_t DirStamp(const char *dir) {
+  std::int64_t stamp = -1;
+  if (QEL_RetentionSys.dirStampFn(dir, &stamp) != 0) return -1;
+  return stamp;
+}
+
+// Lists dir, having first taken its modification time into *stamp, so that a change made
+// while the listing runs shows at the next comparison.
+bool ListWithStamp(const char *dir, Listing &listing, std::int64_t &stamp, QEL_RetentionReport &report) {
+  stamp = DirStamp(dir);
+  ++report.directoryScans;
+  return ListRegularFiles(dir, listing);
+}
+
+// The totals a scan of the listing gives, and the files successive scans would record, in the
+// order they would record them.
 //
-// Which file a pass records: the walk keeps the first file, then replaces the recorded one by
-// any strictly older file, and by any file at all while the recorded date is 0. So a file
-// dated 0 lets the next file in, and what a pass records is the oldest (first listed among
-// equals) of the files after the last one dated 0. Those files are the deletion candidates, in
-// that order; a deletion never moves the last file dated 0, so the order holds for every pass.
-// When they are used up the pass records the last file dated 0 (or none), which counts as no
-// file recorded and ends the loop.
-void RetainFromListing(const char *dir, const Listing &listing, const QEL_RetentionLimits &limits,
-                       QEL_RetentionReport &report) {
+// Which file a scan records: it keeps the first file, then replaces the recorded one by any
+// strictly older file, and by any file at all while the recorded date is 0. Once a file dated
+// before 1970 (a negative date) is recorded, nothing dated 0 or later replaces it, so while
+// any is listed the scan records the oldest of them (first listed among equals). Without
+// one, a file dated 0 is always recorded and lets the next file in: the scan records the
+// oldest (first listed among equals) of the files after the last one dated 0. Deleting
+// candidates moves neither that file nor the order of the others, so the order holds for
+// every scan. When the candidates are used up the scan records the last file dated 0 (or
+// none), which counts as no file recorded and ends the loop.
+struct RetentionPlan {
   std::int64_t totalBytes = 0;
   std::int64_t fileCount = 0;
-  std::size_t candidatesFrom = 0;
+  std::vector<const Listed *> candidates;
   const Listed *lastDatedZero = nullptr;
+};
+
+std::int32_t RecordedDate(const Listed &f) { return static_cast<std::int32_t>(f.mtime); }
+
+void PlanFromListing(const Listing &listing, RetentionPlan &plan) {
+  plan = RetentionPlan{};
+  std::size_t afterLastZero = 0;
   for (std::size_t i = 0; i < listing.files.size(); ++i) {
     const Listed &f = listing.files[i];
-    totalBytes += f.size;
-    ++fileCount;
-    if (f.recordable && static_cast<std::int32_t>(f.mtime) == 0) {
-      lastDatedZero = &f;
-      candidatesFrom = i + 1;
+    plan.totalBytes += f.size;
+    ++plan.fileCount;
+    if (f.recordable && RecordedDate(f) == 0) {
+      plan.lastDatedZero = &f;
+      afterLastZero = i + 1;
     }
   }
-  std::vector<const Listed *> candidates;
-  candidates.reserve(listing.files.size() - candidatesFrom);
-  for (std::size_t i = candidatesFrom; i < listing.files.size(); ++i) {
-    if (listing.files[i].recordable) candidates.push_back(&listing.files[i]);
+  plan.candidates.reserve(listing.files.size());
+  for (const Listed &f : listing.files) {
+    if (f.recordable && RecordedDate(f) < 0) plan.candidates.push_back(&f);
   }
-  std::stable_sort(candidates.begin(), candidates.end(), [](const Listed *a, const Listed *b) {
-    return static_cast<std::int32_t>(a->mtime) < static_cast<std::int32_t>(b->mtime);
+  for (std::size_t i = afterLastZero; i < listing.files.size(); ++i) {
+    const Listed &f = listing.files[i];
+    if (f.recordable && RecordedDate(f) > 0) plan.candidates.push_back(&f);
+  }
+  // The dates before 1970 sort ahead of the later ones, as the scan prefers them.
+  std::stable_sort(plan.candidates.begin(), plan.candidates.end(), [](const Listed *a, const Listed *b) {
+    return RecordedDate(*a) < RecordedDate(*b);
   });
+}
 
+void ClearRetentionGlobals() {
+  TotalSpaceUsed = 0;
+  NumberOfFiles = 0;
+  OldestFileDate = 0;
+  OldestFileName[0] = '\0';
+}
+
+// Plays the retention loop on a listing of dir taken when its modification time was stamp.
+// Each pass of the loop would rescan, record the file the walk records as oldest, and delete
+// it while the totals are over budget; here the passes are worked out in memory and only the
+// deletions go to the disk, until another process changes the directory: then it is listed
+// again and the passes go on from that listing.
+void RetainFromListing(const char *dir, Listing &listing, std::int64_t stamp,
+                       const QEL_RetentionLimits &limits, QEL_RetentionReport &report) {
+  RetentionPlan plan;
+  PlanFromListing(listing, plan);
   std::array<char, kScanPathSize> path{};
   std::size_t next = 0;
   for (;;) {
+    if (stamp < 0 || DirStamp(dir) != stamp) {  // changed by another process (or unreadable)
+      if (!ListWithStamp(dir, listing, stamp, report)) {
+        ClearRetentionGlobals();
+        return;
+      }
+      PlanFromListing(listing, plan);
+      next = 0;
+    }
     // The state one more scan would leave.
-    TotalSpaceUsed = ClampTotal(totalBytes);
-    NumberOfFiles = ClampCount(fileCount);
+    TotalSpaceUsed = ClampTotal(plan.totalBytes);
+    NumberOfFiles = ClampCount(plan.fileCount);
     OldestFileDate = 0;
     OldestFileName[0] = '\0';
-    const Listed *oldest = next < candidates.size() ? candidates[next] : lastDatedZero;
+    const Listed *oldest = next < plan.candidates.size() ? plan.candidates[next] : plan.lastDatedZero;
     if (oldest != nullptr && BuildScanPath(path, dir, listing.Name(*oldest))) {
-      RecordOldest(static_cast<std::int32_t>(oldest->mtime), path.data());
+      RecordOldest(RecordedDate(*oldest), path.data());
     }
     if (OldestFileDate == 0) {  // no file recorded
       TotalSpaceUsed = 0;
       NumberOfFiles = 0;
       return;
     }
-    if (!OverBudget(totalBytes, fileCount, limits)) return;
+    if (!OverBudget(plan.totalBytes, plan.fileCount, limits)) return;
     if (QEL_RetentionSys.unlinkFn(OldestFileName) != 0) {
       TotalSpaceUsed = 0;
       NumberOfFiles = 0;
       return;
     }
+    stamp = DirStamp(dir);  // this run's own change
     ++report.filesDeleted;
-    --fileCount;
-    NumberOfFiles = ClampCount(fileCount);
+    --plan.fileCount;
+    NumberOfFiles = ClampCount(plan.fileCount);
     // The loop goes on with the scanned byte total; the next scan no longer sees the file.
-    if (!OverBudget(totalBytes, fileCount, limits)) return;
-    totalBytes -= oldest->size;
+    if (!OverBudget(plan.totalBytes, plan.fileCount, limits)) return;
+    plan.totalBytes -= oldest->size;
     ++next;
   }
 }
@@ -319,7 +383,7 @@ void ClearWalkTotals() {
 
 }  // namespace
 
-const QEL_RetentionCalls QEL_RetentionSysDefaults = {SysStat, SysUnlink, SpawnGzip};
+const QEL_RetentionCalls QEL_RetentionSysDefaults = {SysStat, SysUnlink, SpawnGzip, SysDirStamp};
 QEL_RetentionCalls QEL_RetentionSys = QEL_RetentionSysDefaults;
 
 int QEL_compressed_logfile(const char *path) {
@@ -454,26 +518,17 @@ int QEL_TidyTraceDirectory(const char *dir, const char *ownTrace, const QEL_Rete
   int result = 0;
   try {
     Listing listing;
-    ++r.directoryScans;
-    if (!ListRegularFiles(dir, listing)) {
-      // Neither pass finds a directory: the totals stay cleared.
-      ClearWalkTotals();
-      OldestFileDate = 0;
-      OldestFileName[0] = '\0';
-      return 1;
-    }
+    std::int64_t stamp = -1;
     // After compression the directory holds other names and sizes, and possibly another
     // listing order: list it again, as the retention loop would.
-    if (CompressListed(dir, listing, ownTrace, r) > 0) {
-      ++r.directoryScans;
-      if (!ListRegularFiles(dir, listing)) {
-        ClearWalkTotals();
-        OldestFileDate = 0;
-        OldestFileName[0] = '\0';
-        return 1;
-      }
+    if (!ListWithStamp(dir, listing, stamp, r) ||
+        (CompressListed(dir, listing, ownTrace, r) > 0 && !ListWithStamp(dir, listing, stamp, r))) {
+      // Neither pass finds a directory: the totals stay cleared.
+      ClearWalkTotals();
+      ClearRetentionGlobals();
+      return 1;
     }
-    RetainFromListing(dir, listing, limits, r);
+    RetainFromListing(dir, listing, stamp, limits, r);
   } catch (const std::bad_alloc &) {
     // No memory for the listing: fall back to the walk that holds nothing but its globals.
     // What is already compressed or deleted stays so; the walk carries on from there.

@@ -25,6 +25,11 @@ struct Case {
   std::string ownTrace;  // base name, or empty
   QEL_RetentionLimits limits{};
   int failDeletionAt = -1;
+  // Another process, after deletion number otherAfter: removes these names (and their ".gz"
+  // forms) and adds these files.
+  int otherAfter = -1;
+  std::vector<std::string> otherRemoves;
+  std::vector<std::tuple<std::string, std::int64_t, std::int64_t>> otherAdds;  // name, size, mtime
 };
 
 // Fills dir with entries drawn from seed (the same seed, the same directory) and picks limits
@@ -32,9 +37,10 @@ struct Case {
 Case MakeRandomDirectory(const std::string &dir, unsigned seed) {
   std::mt19937 rng(seed);
   auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  // Shared ages make ties; 0 and the quiet-time edges come up often.
-  const std::int64_t ages[] = {kNow - 600, kNow - 601, kNow - 5000, kNow - 5000,
-                               kNow - 90000, 0, kNow, kNow - 601};
+  // Shared ages make ties; 0, dates before 1970 and the quiet-time edges come up often.
+  const std::int64_t ages[] = {kNow - 600, kNow - 601, kNow - 5000, kNow - 5000, kNow - 90000,
+                               0, kNow, kNow - 601, -315619200, -1, -315619200};
+  constexpr int kLastAge = static_cast<int>(std::size(ages)) - 1;
   const char *const suffixes[] = {"", "", ".gz", ".gz", ".gz", ".GZ", ".Gz", ".txt"};
   Case c;
   if (pick(0, 2) != 0) c.ownTrace = "qelsim.261204021606." + std::to_string(pick(100, 999));
@@ -57,7 +63,7 @@ Case MakeRandomDirectory(const std::string &dir, unsigned seed) {
       const std::string path =
           dir + "/t" + (kind == 2 && i > 0 ? std::to_string(i - 1) + ".gz" : n + suffixes[pick(0, 7)]);
       const std::int64_t size = pick(0, 3) == 0 ? 0 : pick(1, 4000);
-      const std::int64_t mtime = pick(0, 2) == 0 ? ages[pick(0, 7)] : kNow - pick(0, 3000);
+      const std::int64_t mtime = pick(0, 2) == 0 ? ages[pick(0, kLastAge)] : kNow - pick(0, 3000);
       if (rettest::Exists(path)) continue;
       rettest::MakeFile(path, size, mtime);
       total += size;
@@ -69,6 +75,13 @@ Case MakeRandomDirectory(const std::string &dir, unsigned seed) {
   c.limits.maxBytes = byteMode == 0 ? total : byteMode == 1 ? total * 10 : pick(0, static_cast<int>(total));
   c.limits.maxFiles = fileMode == 0 ? files : fileMode == 1 ? files + 5 : pick(0, std::max(files, 1));
   if (pick(0, 4) == 0) c.failDeletionAt = pick(0, 3);
+  if (pick(0, 2) == 0) {
+    c.otherAfter = pick(1, 3);
+    for (int i = pick(0, 2); i > 0; --i) c.otherRemoves.push_back("t" + std::to_string(pick(0, count)));
+    for (int i = pick(0, 2); i > 0; --i) {
+      c.otherAdds.emplace_back("u" + std::to_string(i) + ".gz", pick(1, 4000), ages[pick(0, kLastAge)]);
+    }
+  }
   return c;
 }
 
@@ -90,6 +103,15 @@ enum Runner { kReference, kSingleListing, kFallbackWalk };
 Result RunTidy(Runner runner, const std::string &dir, const Case &c) {
   rettest::FakeRetentionSys fakes;
   seen.failDeletionAt = c.failDeletionAt;
+  seen.otherAfter = c.otherAfter;
+  seen.otherAtSecondLook = runner == kSingleListing;
+  seen.otherProcess = [&dir, &c] {
+    for (const std::string &name : c.otherRemoves) {
+      unlink((dir + "/" + name).c_str());
+      unlink((dir + "/" + name + ".gz").c_str());
+    }
+    for (const auto &[name, size, mtime] : c.otherAdds) rettest::MakeFile(dir + "/" + name, size, mtime);
+  };
   const std::string own = dir + "/" + c.ownTrace;
   const char *ownTrace = c.ownTrace.empty() ? nullptr : own.c_str();
   Result r;
@@ -102,7 +124,7 @@ Result RunTidy(Runner runner, const std::string &dir, const Case &c) {
   } else if (runner == kSingleListing) {
     QEL_RetentionReport report{};
     QEL_TidyTraceDirectory(dir.c_str(), ownTrace, c.limits, &report);
-    EXPECT_LE(report.directoryScans, 2);  // however many deletions
+    EXPECT_LE(report.directoryScans, c.otherAfter > 0 ? 3 : 2);  // however many deletions
     EXPECT_LE(seen.compressCalls, 1);
   } else {
     QEL_RetainByRescanning(dir.c_str(), ownTrace, c.limits, nullptr);
@@ -110,6 +132,7 @@ Result RunTidy(Runner runner, const std::string &dir, const Case &c) {
   if (runner != kReference) {
     r.globals = {TotalSpaceUsed, NumberOfFiles, OldestFileDate, rettest::BaseName(OldestFileName)};
   }
+  rettest::RunOtherProcess(dir);  // when the tidy-up stopped before it
   r.log = seen;
   for (const std::string &name : qeltest::ListDir(dir)) {
     struct stat st {};

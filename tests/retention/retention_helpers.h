@@ -8,6 +8,7 @@
 #include <utime.h>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -40,8 +41,29 @@ struct Log {
   int compressCalls = 0;     // compression processes
   int failDeletionAt = -1;   // this deletion (from 0) fails, as when another run took the file
   std::string vanishOnStat;  // removed just before its status is read
+  // Another process's change to the directory, made once after deletion number otherAfter
+  // (from 1) and before the next decision. The loops that rescan see it at their next scan
+  // whenever it is made, so it is made in that deletion; the single listing looks at the
+  // directory's time once right after its own deletion, so it is made at the second look.
+  std::function<void()> otherProcess;
+  int otherAfter = -1;
+  bool otherAtSecondLook = false;
+  int looks = 0;
 };
 inline Log seen;
+
+// Makes the other process's change and gives the directory a modification time of its own,
+// as a later change would, however coarse the clock.
+inline void RunOtherProcess(const std::string &dir) {
+  if (!seen.otherProcess) return;
+  seen.otherProcess();
+  seen.otherProcess = nullptr;
+  struct stat st {};
+  if (stat(dir.c_str(), &st) != 0) return;
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ++times[1].tv_sec;
+  utimensat(AT_FDCWD, dir.c_str(), times, 0);
+}
 
 // As gzip leaves it: path".gz" (overwritten), three quarters of the size, the same mtime.
 inline int FakeCompressOne(const char *path) {
@@ -68,7 +90,19 @@ inline int LoggedUnlink(const char *path) {
   }
   if (unlink(path) != 0) return -1;
   seen.deleted.push_back(BaseName(path));
+  if (!seen.otherAtSecondLook && static_cast<int>(seen.deleted.size()) == seen.otherAfter) {
+    const std::string p = path;
+    RunOtherProcess(p.substr(0, p.rfind('/')));
+  }
   return 0;
+}
+
+inline int LookedAtDirStamp(const char *dir, std::int64_t *stampNs) {
+  if (seen.otherAtSecondLook && static_cast<int>(seen.deleted.size()) == seen.otherAfter &&
+      ++seen.looks == 2) {
+    RunOtherProcess(dir);
+  }
+  return QEL_RetentionSysDefaults.dirStampFn(dir, stampNs);
 }
 
 inline int VanishingStat(const char *path, QEL_FileStatus *status) {
@@ -80,7 +114,7 @@ inline int VanishingStat(const char *path, QEL_FileStatus *status) {
 struct FakeRetentionSys {
   FakeRetentionSys() {
     seen = Log{};
-    QEL_RetentionSys = QEL_RetentionCalls{VanishingStat, LoggedUnlink, FakeCompressBatch};
+    QEL_RetentionSys = QEL_RetentionCalls{VanishingStat, LoggedUnlink, FakeCompressBatch, LookedAtDirStamp};
   }
   ~FakeRetentionSys() { QEL_RetentionSys = QEL_RetentionSysDefaults; }
 };
