@@ -77,9 +77,12 @@ Case MakeRandomDirectory(const std::string &dir, unsigned seed) {
   if (pick(0, 4) == 0) c.failDeletionAt = pick(0, 3);
   if (pick(0, 2) == 0) {
     c.otherAfter = pick(1, 3);
-    for (int i = pick(0, 2); i > 0; --i) c.otherRemoves.push_back("t" + std::to_string(pick(0, count)));
     for (int i = pick(0, 2); i > 0; --i) {
-      c.otherAdds.emplace_back("u" + std::to_string(i) + ".gz", pick(1, 4000), ages[pick(0, kLastAge)]);
+      c.otherRemoves.push_back(qeltest::Cat("t", std::to_string(pick(0, count))));
+    }
+    for (int i = pick(0, 2); i > 0; --i) {
+      const std::int64_t mtime = ages[pick(0, kLastAge)];
+      c.otherAdds.emplace_back(qeltest::Cat("u", std::to_string(i), ".gz"), pick(1, 4000), mtime);
     }
   }
   return c;
