@@ -1,7 +1,7 @@
 // The utility in hostile surroundings: a trace directory it cannot use, a link planted where
-// its trace goes, file names a shell would act on, a trace that cannot grow, no gzip, serial
-// numbers that do not fit a request, and a huge command line. The enclosure work and its result
-// must not change, and nothing outside the trace may be touched.
+// its trace goes, file names a shell would act on, a trace that cannot grow, no gzip. (Serial
+// numbers that do not fit a request and a huge command line are rows of runs_test.cpp.) The
+// enclosure work and its result must not change, and nothing outside the trace may be touched.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,14 +53,6 @@ TEST(HostileEnv, TraceDirectoryUnusable) {
     ExpectPlainQuery(rig.Pcm(kQuery));
     ExpectUntouched(rig.work.file("plain"), "keep me\n", 0600);
   }
-}
-
-TEST(HostileEnv, TraceDirectoryNotWritable) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into a read-only directory; see TraceDirectoryUnusable";
-  Rig rig;
-  ASSERT_EQ(chmod(rig.traceDir.c_str(), 0555), 0);
-  ExpectPlainQuery(rig.Pcm(kQuery));
-  EXPECT_TRUE(qeltest::ListDir(rig.traceDir).empty());
 }
 
 // A symbolic link at every name this run's trace can take: the trace is not opened through it.
@@ -131,48 +123,6 @@ TEST(HostileEnv, GzipMissingFromPath) {
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_TRUE(listed[1].ends_with(qeltest::Cat(".", std::to_string(run.proc.pid)))) << listed[1];
   EXPECT_NE(rig.TraceOf(run).find("\nCompleted at "), std::string::npos);
-}
-
-// A serial number the 38-byte request field cannot hold is refused by the transport (4110)
-// before anything is sent; 37 characters still reach the enclosure.
-TEST(HostileEnv, SerialNumberLengths) {
-  Rig rig;
-  const std::string fits(37, 'S');
-  rig.Encsim({"create", fits, "--kind", "irc", "pcm=3"});
-  ExpectPlainQuery(rig.Pcm({"-l", fits}));
-  for (const std::size_t length : {38u, 10000u}) {
-    SCOPED_TRACE(length);
-    const qelhard::Run run = rig.Pcm({"-l", std::string(length, 'S'), "-m", "4"});
-    EXPECT_EQ(run.proc.status, 1);
-    EXPECT_EQ(run.proc.out, "");
-    EXPECT_EQ(run.proc.err, "SES failure reading config page, rc = 4110\n");
-    EXPECT_EQ(run.pausedMicros, 0u);
-    const std::string trace = rig.TraceOf(run);
-    EXPECT_NE(trace.find("longer than 37 characters, refused\n"), std::string::npos);
-    EXPECT_NE(trace.find(" main rc=1\n"), std::string::npos);
-  }
-  rig.ExpectEnclosure(fits, 3);
-}
-
-// Every stray word of 100,000 arguments is reported, the usage follows, no enclosure is touched.
-TEST(HostileEnv, HundredThousandArguments) {
-  Rig rig;
-  std::vector<std::string> args{"-l", "IRC0001"};
-  std::string words;
-  while (args.size() < 100000) {
-    args.push_back(qeltest::Cat("w", std::to_string(args.size())));
-    words += args.back() + " ";
-  }
-  const qelhard::Run run = rig.Pcm(args);
-  EXPECT_EQ(run.proc.status, 11);
-  EXPECT_EQ(run.proc.out, "");
-  EXPECT_EQ(run.proc.err, "qelses_pcm: Unprocessed parameters at end of command line: " + words +
-                              "\nIncorrect Options\nUsage:\n# qelses_pcm -l <enclosure> [-m <mode>]\n\n"
-                              "   -l = IRC enclosure IPN serial number\n   -m = mode (0-7)\n");
-  const std::string trace = rig.TraceOf(run);
-  EXPECT_NE(trace.find("Usage: Incorrect Options\n"), std::string::npos);
-  EXPECT_NE(trace.find(" main rc=11\n"), std::string::npos);
-  EXPECT_EQ(trace.find("TK_IsEnclosureIRC"), std::string::npos);
 }
 
 }  // namespace

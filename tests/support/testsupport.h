@@ -45,9 +45,7 @@ class FakeSystem {
   std::vector<std::string> pauses;
   // The clock: seconds and microseconds. time() reads seconds.
   std::int64_t nowSec = 1796350566;  // Fri Dec  4 02:16:06 2026 UTC
-  std::int64_t nowUsec = 0;
-  // Added to the clock after every pause, so tests can make time pass with the pauses.
-  bool pausesAdvanceClock = true;
+  std::int64_t nowUsec = 0;  // every pause moves the clock on by its length
 
   // Total of all recorded usleep pauses, in microseconds, plus sleeps as seconds * 1e6.
   std::uint64_t totalMicros() const;
@@ -70,9 +68,9 @@ std::string BuildPath(const std::string &relative);
 
 // Runs a built binary as a process, under the emulator in the cross build. env entries are
 // "NAME=VALUE" added to (or replacing in) the test's own environment. When pauseLog is not
-// empty the pause shim is preloaded and records into that file.
+// empty the pause shim is preloaded and records into that file. Standard input is empty.
 ProcResult RunProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
-                      const std::string &pauseLog = "", const std::string &stdinText = "");
+                      const std::string &pauseLog = "");
 
 // Whole content of a file ("" when it cannot be read).
 std::string ReadFile(const std::string &path);

@@ -1,0 +1,175 @@
+// The utility end to end against the simulated adapter, one row per run: the lab's setup, the
+// command line, and what the run owes: exit status, standard output and error, the trace's key
+// lines, the pauses taken, and what the enclosure holds afterwards.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "hardening.h"
+
+namespace {
+
+using qelhard::kNoField;
+constexpr int kUntouched = -2;                       // the row does not look at the enclosure
+constexpr unsigned long long kPageRetries = 3000000;  // pauses of one exhausted page operation
+
+struct Row {
+  const char *name;
+  std::vector<std::vector<std::string>> setup;  // encsim commands before the run
+  std::vector<std::string> args;
+  int status;
+  std::string out, err;
+  std::vector<std::string> trace;  // lines the trace holds; a leading '!' means it must not
+  unsigned long long paused;
+  int after;  // the mode the enclosure holds afterwards, its faults cleared
+};
+
+std::string Usage(const std::string &message) {
+  return message + "\nUsage:\n# qelses_pcm -l <enclosure> [-m <mode>]\n\n"
+                   "   -l = IRC enclosure IPN serial number\n   -m = mode (0-7)\n";
+}
+
+void Check(const Row &row) {
+  SCOPED_TRACE(row.name);
+  qelhard::Rig rig;
+  if (*QEL_TRACE_DIR_FOR_TESTS != '\0') {  // the shipped program, where the build lets it trace
+    rig.binary = qeltest::BuildPath("pcm/qelses_pcm");
+    rig.traceDir = QEL_TRACE_DIR_FOR_TESTS;
+  }
+  for (const auto &cmd : row.setup) rig.Encsim(cmd);
+  const qelhard::Run run = rig.Pcm(row.args);
+  EXPECT_EQ(run.proc.status, row.status);
+  EXPECT_EQ(run.proc.out, row.out);
+  EXPECT_EQ(run.proc.err, row.err);
+  EXPECT_EQ(run.pausedMicros, row.paused);
+  const std::string trace = rig.TraceOf(run);
+  EXPECT_EQ(trace.rfind("Program qelses_pcm started.\n", 0), 0u);
+  EXPECT_NE(trace.find("qelses_pcm:591 main rc=" + std::to_string(row.status) + "\n"), std::string::npos);
+  EXPECT_NE(trace.find("\nCompleted at "), std::string::npos);
+  std::string commandLine = "qeldebug:1906 " + rig.binary + " ";
+  for (const std::string &a : row.args) commandLine += a + " ";
+  if (row.args.size() < 10) {
+    EXPECT_NE(trace.find(commandLine + "\n"), std::string::npos);
+  }
+  for (const std::string &line : row.trace) {
+    const bool absent = line[0] == '!';
+    EXPECT_EQ(trace.find(line.substr(absent ? 1 : 0)) == std::string::npos, absent) << line;
+  }
+  if (row.after == kUntouched) return;
+  const auto l = std::find(row.args.begin(), row.args.end(), "-l");
+  const std::string serial = l != row.args.end() ? l[1] : row.args[0].substr(2);  // "-l SN" or "-lSN"
+  rig.Encsim({"fault", serial, "clear"});
+  const std::string shown = rig.ExpectEnclosure(serial, row.after);
+  if (row.status == 0 && row.args.size() > 2) {  // an update sets both power supplies too
+    for (const char *psu : {"\npsu1 mode=", "\npsu2 mode="}) {
+      EXPECT_NE(shown.find(psu + std::to_string(row.after) + " "), std::string::npos) << psu;
+    }
+  }
+}
+
+TEST(Runs, EndToEnd) {
+  const std::string noSerial = Usage("Enclosure IPN Serial Number must be specified");
+  const std::string incorrect = Usage("Incorrect Options");
+  const std::string binary = *QEL_TRACE_DIR_FOR_TESTS != '\0' ? qeltest::BuildPath("pcm/qelses_pcm")
+                                                               : qeltest::BuildPath("tests/hardening/bin/qelses_pcm");
+  const std::string fits(37, 'S');  // the longest serial number a request field holds
+  std::vector<std::string> many{"-l", "IRC0001"};
+  std::string words;
+  while (many.size() < 100000) {
+    many.push_back(qeltest::Cat("w", std::to_string(many.size())));
+    words += many.back() + " ";
+  }
+  const Row rows[] = {
+      {"query", {}, {"-l", "IRC0001"}, 0, "3\n", "",
+       {"qelses_pcm:539 Mode=3\n", "talvik:727 TK_ReadRDPVpd: Enclosure SN = IRC0001\n",
+        "talvik:2520 TK_IsEnclosureIRC: SN=IRC0001\n", "!TK_WriteVpd", "!Closing CI Connection"},
+       0, 3},
+      {"update", {}, {"-l", "IRC0001", "-m", "5"}, 0, "5\n", "",
+       {"talvik:572 TK_WriteVpd: Enclosure SN = IRC0001, Device = 16\n", "talvik:351 TK_WriteControlPage: Entry\n",
+        "qelses_pcm:560 Update successful. Mode=5\n", "!PRS not yet supported"},
+       0, 5},
+      {"not an IRC", {}, {"-l", "JBOD0003", "-m", "2"}, 13, "", "Enclosure is not an IRC, rc = 13\n",
+       {"qelses_pcm:511 IRC=FALSE rc=13\n", "!TK_ReadRDPVpd"}, 0, kUntouched},
+      {"no PCM field yet", {}, {"-l", "IRC0002"}, 0, "-99\n",
+       "RDP VPD does not contain valid PCM field (not yet set?)\n",
+       {"qelses_pcm:296 RDP VPD does not contain valid PCM field"}, 0, kNoField},
+      {"first PCM field written", {}, {"-l", "IRC0002", "-m", "6"}, 0, "6\n", "",
+       {"qelses_pcm:372 PRS not yet supported. Set to default PRS=0\n"}, 0, 6},
+      {"bad PCM value", {{"set", "IRC0001", "pcm=9"}}, {"-l", "IRC0001"}, 0, "-99\n",
+       "RDP VPD contains bad PCM value (PCM=9)\n", {"qelses_pcm:307 RDP VPD contains bad PCM value (PCM=9)\n"}, 0,
+       kUntouched},
+      {"bad VPD length", {{"fault", "IRC0001", "vpdlength", "--always"}}, {"-l", "IRC0001", "-m", "1"}, 1, "",
+       "Length field in VPD data is incorrect: found(1f0), expected(1f1)\nSES failure reading VPD, rc = 4098\n",
+       {"talvik:180 TK_VerifyRDPVpd: Error - VPD Length = 496!!!\n", "!TK_WriteVpd"}, 0, 3},
+      {"bad VPD checksum", {{"fault", "IRC0001", "vpdchecksum", "--always"}}, {"-l", "IRC0001", "-m", "1"}, 1, "",
+       "Checksum is invalid\nSES failure reading VPD, rc = 4098\n", {"talvik:199 TK_VerifyRDPVpd: checksum: "}, 0, 3},
+      {"StringIn status", {{"fault", "IRC0001", "strstatus", "--always", "--value", "3"}}, {"-l", "IRC0001"}, 1, "",
+       "SES failure reading VPD, rc = 86\n", {"talvik:762 TK_ReadRDPVpd: StringIn Status = 0x3!!!!\n"}, 10 * 25000,
+       3},
+      {"status page wrong page code", {{"fault", "IRC0001", "pagecode", "--always", "--scope", "receive", "--page", "2"}},
+       {"-l", "IRC0001", "-m", "4"}, 1, "", "SES page read failure rc=86\n",
+       {"talvik:313 TK_ReadStatusPage: Wrong PageCode", "qelses_pcm:445 SES page read failure rc=86\n",
+        "!TK_WriteControlPage"},
+       5 * 400000, 4},
+      {"control page write fails", {{"fault", "IRC0001", "busy", "--always", "--scope", "send", "--page", "2"}},
+       {"-l", "IRC0001", "-m", "4"}, 1, "", "SES failure writing control page, rc = 4107\n",
+       {"qelses:417 SES_WritePage: Exit, rc = 4107\n", "qelses_pcm:438 SES failure writing control page rc=4107\n"},
+       kPageRetries, 4},
+      // The short status read after the configuration page is ignored; the nine after the VPD
+      // write attempts each report status 5.
+      {"VPD write refused by short status",
+       {{"fault", "IRC0001", "shortstatus", "--count", "10", "--scope", "receive", "--page", "8", "--value", "5"}},
+       {"-l", "IRC0001", "-m", "4"}, 1, "", "VPD write failure, result = 86\n",
+       {"qelses:409 SES_WritePage: ShortEnc Status = 5!!!!\n", "talvik:598 TK_WriteVpd: Exit, rc = 86\n",
+        "qelses_pcm:584 VPD write failed rc=86\n", "!TK_WriteControlPage"},
+       kPageRetries, kUntouched},
+      {"read-back mismatch", {{"fault", "IRC0001", "nostore", "--always"}}, {"-l", "IRC0001", "-m", "5"}, 15, "",
+       "Update unsuccessful. Supplied=5 New=3\n", {"qelses_pcm:566 Update unsuccessful. Supplied=5 New=3\n"}, 0, 3},
+      {"busy adapter recovers", {{"fault", "IRC0001", "busy", "--count", "2"}}, {"-l", "IRC0001"}, 0, "3\n", "",
+       {"qelses:173 SES_SendCIRequest: CI ERROR conRC = ", "qelses:467 SES_ReadPage: Trying 50000 25000\n"},
+       25000 + 75000, 3},
+      {"open failure", {{"fault", "IRC0001", "open", "--count", "1"}}, {"-l", "IRC0001"}, 1, "",
+       "SES failure reading config page, rc = 4097\n",
+       {"qelses:456 SES_WritePage: Connection Failed (RC = ", "qelses_pcm:517 SES failure reading config page rc=4097\n",
+        "!SES_ReadPage: Trying"},
+       0, 3},
+      {"unknown serial", {}, {"-l", "NOSUCH9"}, 1, "", "SES failure reading config page, rc = 4101\n",
+       {"qelses:165 Application result: -500\n", "qelses:498 SES_ReadPage: Exit, rc = 4101\n"}, kPageRetries,
+       kUntouched},
+      {"37-character serial", {{"create", fits, "--kind", "irc", "pcm=3"}}, {"-l", fits}, 0, "3\n", "", {}, 0, 3},
+      // A serial number the request field cannot hold is refused before anything is sent.
+      {"38-character serial", {}, {"-l", std::string(38, 'S'), "-m", "4"}, 1, "",
+       "SES failure reading config page, rc = 4110\n", {"longer than 37 characters, refused\n"}, 0, kUntouched},
+      {"10000-character serial", {}, {"-l", std::string(10000, 'S')}, 1, "",
+       "SES failure reading config page, rc = 4110\n", {"longer than 37 characters, refused\n"}, 0, kUntouched},
+      // The command line as the utility reads it: getopt's forms, atoi on the mode, one of each.
+      {"mode first", {}, {"-m", "7", "-l", "IRC0001"}, 0, "7\n", "", {}, 0, 7},
+      {"joined options", {}, {"-lIRC0001", "-m0"}, 0, "0\n", "", {}, 0, 0},
+      {"mode with a leading zero", {}, {"-l", "IRC0001", "-m", "07"}, 0, "7\n", "", {}, 0, 7},
+      {"mode read up to its letters", {}, {"-l", "IRC0001", "-m", "3abc"}, 0, "3\n", "",
+       {"Update successful. Mode=3\n"}, 0, 3},
+      {"no arguments", {}, {}, 11, "", noSerial, {"qelses_pcm:113 Usage: Enclosure IPN Serial Number must be specified\n"},
+       0, kUntouched},
+      {"mode without serial", {}, {"-m", "5"}, 11, "", noSerial, {}, 0, kUntouched},
+      {"mode 8", {}, {"-l", "IRC0001", "-m", "8"}, 11, "", incorrect, {"Usage: Incorrect Options\n"}, 0, 3},
+      {"mode x", {}, {"-l", "IRC0001", "-m", "x"}, 11, "", incorrect, {}, 0, 3},
+      {"mode -1", {}, {"-l", "IRC0001", "-m", "-1"}, 11, "", incorrect, {}, 0, 3},
+      {"mode after a blank", {}, {"-l", "IRC0001", "-m", " 3"}, 11, "", incorrect, {}, 0, 3},
+      {"mode 2^32+3 does not wrap", {}, {"-l", "IRC0001", "-m", "4294967299"}, 11, "", incorrect, {}, 0, 3},
+      {"two serials", {}, {"-l", "IRC0001", "-l", "B"}, 11, "", incorrect, {}, 0, 3},
+      {"two modes", {}, {"-l", "IRC0001", "-m", "1", "-m", "2"}, 11, "", incorrect, {}, 0, 3},
+      {"unknown option", {}, {"-l", "IRC0001", "-q"}, 11, "", binary + ": invalid option -- 'q'\n" + incorrect, {}, 0,
+       3},
+      {"serial missing", {}, {"-l"}, 11, "", binary + ": option requires an argument -- 'l'\n" + incorrect, {}, 0,
+       kUntouched},
+      {"stray words", {}, {"one", "-l", "IRC0001", "two"}, 11, "",
+       "qelses_pcm: Unprocessed parameters at end of command line: one two \n" + incorrect, {"!TK_IsEnclosureIRC"}, 0,
+       3},
+      {"100,000 arguments", {}, many, 11, "",
+       "qelses_pcm: Unprocessed parameters at end of command line: " + words + "\n" + incorrect,
+       {"!TK_IsEnclosureIRC"}, 0, 3},
+  };
+  for (const Row &row : rows) Check(row);
+}
+
+}  // namespace
