@@ -1,5 +1,7 @@
-// Every family operation of the page library and the transport against the simulated adapter:
-// each returns 0 and leaves the effect a sibling utility expects on the enclosure.
+// The family's operations that change an enclosure, run through the page library and the
+// transport against the simulated adapter: each returns 0 and leaves the effect a sibling
+// utility expects; the reads hand back what was set. (The reads' decoding is tested against
+// scripted answers in tests/talvik.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -19,7 +21,7 @@ constexpr char kSerial[] = "IRC0001";
 struct FamilyCase {
   const char *name;
   std::function<std::int32_t()> op;
-  const char *shownAfter;  // a line encsim show prints afterwards ("" when nothing changes)
+  const char *shownAfter;  // a line encsim show prints afterwards
 };
 
 std::string Show(const std::string &stateDir) {
@@ -37,20 +39,11 @@ TEST(FamilyOperations, EachRunsAgainstTheSimulatedAdapter) {
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13);
 
   const FamilyCase cases[] = {
-      {"controller memory", [&] { return TK_ReadCntrlMem(kSerial, 0, 0x1000, 300, buf.data()); }, ""},
-      {"error log", [&] { return TK_ReadErrLog(kSerial, 0, buf.data()); }, ""},
-      {"POST log", [&] { return TK_ReadPostLogPage(kSerial, 0, buf.data()); }, ""},
-      {"LESB", [&] { return TK_ReadLESBPage(kSerial, 0, buf.data()); }, ""},
-      {"ALPA map", [&] { return TK_ReadALPAMapPage(kSerial, 0, buf.data()); }, ""},
-      {"connector map", [&] { return TK_ReadConnectorMapPage(kSerial, 0, buf.data()); }, ""},
       {"LESB reset", [&] { return TK_ResetLESBPage(kSerial, 0, 3); }, "lesb device=0 port=3 0 0 0 0 0 0"},
       {"LIP write", [&] { return TK_WriteLIPPage(kSerial, 1, 0, lip); }, "lip device=1 words=11223344 55667788 99aabbcc"},
-      {"LIP read", [&] { return TK_ReadLIPPage(kSerial, 1, buf.data()); }, ""},
       {"register events", [&] { return TK_RegForEventReporting(kSerial); }, "registrations=1"},
-      {"read events", [&] { return TK_ReadEventsPage(kSerial, buf.data()); }, ""},
       {"clear events", [&] { return TK_ClearEvents(kSerial); }, "clears=1"},
       {"set date", [&] { return TK_SetDateTime(kSerial, 26, 12, 6, 1, 2, 3); }, "datetime year=26 month=12 day=6 time=01:02:03"},
-      {"read date", [&] { return TK_ReadDateTime(kSerial, buf.data()); }, ""},
       {"debug command", [&] { return TK_DebugCommand(kSerial, "show version", buf.data()); }, "debug count=1 last=\"show version\""},
       {"controller reset", [&] { return TK_ControllerReset(kSerial, 1); }, "reset device=1"},
       {"statesave", [&] { return TK_StatesaveMgmt(kSerial, 0, 2); }, "statesave device=0 action=2"},
@@ -58,12 +51,9 @@ TEST(FamilyOperations, EachRunsAgainstTheSimulatedAdapter) {
       {"firmware commit", [&] { return SES_DownloadFwCommit(kSerial, 5); }, "committed=yes"},
   };
   for (const FamilyCase &c : cases) {
-    std::fill(buf.begin(), buf.end(), 0);
     EXPECT_EQ(c.op(), 0) << c.name;
-    if (*c.shownAfter != '\0') {
-      const std::string shown = Show(state.path());
-      EXPECT_NE(shown.find(c.shownAfter), std::string::npos) << c.name << "\n" << shown;
-    }
+    const std::string shown = Show(state.path());
+    EXPECT_NE(shown.find(c.shownAfter), std::string::npos) << c.name << "\n" << shown;
   }
   // The reads hand back what the enclosure holds: the date just set, the LIP words written.
   ASSERT_EQ(TK_ReadDateTime(kSerial, buf.data()), 0);

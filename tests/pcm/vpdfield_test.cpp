@@ -58,30 +58,28 @@ TEST(ExtractPcmMode, FieldRules) {
   }
 }
 
-TEST(CreateNewVpd, ChangesOnlyTheModeAndChecksumWhenPrsExists) {
-  const Image before = MakeImage("PCM=3", "PRS=2");
-  std::memcpy(VpdBuffer, before.data(), before.size());
-  CreateNewVpd(4);
-  for (std::size_t i = 0; i < kVpdImageSize; ++i) {
-    const bool mayChange = (i >= 406 && i <= 410) || i == 511;
-    if (!mayChange) {
-      EXPECT_EQ(VpdBuffer[i], before[i]) << "byte " << i;
-    }
-  }
-  EXPECT_EQ(std::string(reinterpret_cast<const char *>(VpdBuffer + 406), 10), "PCM=4PRS=2");
-  EXPECT_EQ(TK_VerifyRDPVpd(VpdBuffer), 0);
-}
-
-TEST(CreateNewVpd, WritesDefaultPrsWhenAbsentAndFixesChecksum) {
-  for (const std::string &prs : {std::string(5, '\0'), std::string("prs=1"), std::string("XXXXX")}) {
-    const Image before = MakeImage(std::string(5, '\0'), prs);
+// An update changes the PCM field and the checksum only, and writes PRS=0 beside it when the
+// image has no PRS field; the image verifies again and reads back the new mode.
+TEST(CreateNewVpd, WritesTheModeAndADefaultPrsOnlyWhenAbsent) {
+  const struct {
+    std::string pcm, prs, fields;
+  } cases[] = {{"PCM=3", "PRS=2", "PCM=4PRS=2"},
+               {std::string(5, '\0'), std::string(5, '\0'), "PCM=4PRS=0"},
+               {"PCM=3", "prs=1", "PCM=4PRS=0"},
+               {std::string(5, '\0'), "XXXXX", "PCM=4PRS=0"}};
+  for (const auto &c : cases) {
+    const Image before = MakeImage(c.pcm, c.prs);
     std::memcpy(VpdBuffer, before.data(), before.size());
-    CreateNewVpd(0);
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(VpdBuffer + 406), 10), "PCM=0PRS=0");
-    EXPECT_EQ(VpdBuffer[405], before[405]);
-    EXPECT_EQ(VpdBuffer[416], before[416]);
+    CreateNewVpd(4);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(VpdBuffer + kPcmFieldOffset), 10), c.fields) << c.prs;
+    for (std::size_t i = 0; i < kVpdImageSize; ++i) {
+      const bool field = i >= kPcmFieldOffset && i < kPrsFieldOffset + kVpdFieldSize;
+      if (!field && i != kVpdImageSize - 1) {
+        ASSERT_EQ(VpdBuffer[i], before[i]) << "byte " << i;
+      }
+    }
     EXPECT_EQ(TK_VerifyRDPVpd(VpdBuffer), 0);
-    EXPECT_EQ(ExtractPcmMode(VpdBuffer, 0), 0);
+    EXPECT_EQ(ExtractPcmMode(VpdBuffer, 0), 4);
   }
 }
 
