@@ -10,8 +10,7 @@ std::int32_t Serve(Call call, const char *serial, std::uint8_t *buffer) {
   }
   const Answer a = script.front();
   script.pop_front();
-  if (buffer != nullptr) std::copy_n(a.bytes.begin(), std::min<std::size_t>(a.bytes.size(), calls.back().inLength),
-                                     buffer);
+  if (buffer != nullptr) std::copy_n(a.bytes.begin(), std::min<std::size_t>(a.bytes.size(), calls.back().inLength), buffer);
   return a.rc;
 }
 }  // namespace

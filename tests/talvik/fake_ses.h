@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <regex>
@@ -21,7 +21,7 @@ using Strings = std::vector<std::string>;
 
 // One scripted answer: the code the call returns and the bytes it stores (at most the length).
 struct Answer {
-  std::int32_t rc = 0;
+  std::int32_t rc;
   Bytes bytes;
 };
 
@@ -33,53 +33,39 @@ struct Call {
   std::uint32_t pageCode, inLength;
   bool operator==(const Call &) const = default;
 };
-inline void PrintTo(const Call &c, std::ostream *os) { *os << c.op << c.inLength << testing::PrintToString(c.sent); }
 
 inline std::deque<Answer> script;  // taken in order; an unscripted call fails the test
 inline std::vector<Call> calls;
 
-// Where QEL_DebugDir points between tests and at exit. Made before the first trace opens, so
-// the trace module's exit handler (registered on opening) runs while it still exists and
-// tidies only this directory, never the build's default trace directory.
-inline const char *IdleTraceDir() {
-  static const qeltest::ScratchDir dir("talvik-idle");
-  return dir.path().c_str();
-}
-
 class TalvikTest : public ::testing::Test {
  protected:
+  // One directory for the whole program, made before the first trace opens: the trace module's
+  // exit handler (registered on opening) then runs while it exists and tidies only it.
   void SetUp() override {
-    IdleTraceDir();
-    script.clear();
-    calls.clear();
-    QEL_DebugDir = scratch_.path().c_str();
+    static const qeltest::ScratchDir dir("talvik");
+    QEL_DebugDir = dir.path().c_str();
     ASSERT_EQ(QEL_OpenTraceFile("t"), 0);
   }
   void TearDown() override {
     EXPECT_TRUE(script.empty()) << "scripted answers left over";
-    if (QEL_DebugStream != nullptr) std::fclose(QEL_DebugStream);
+    std::fclose(QEL_DebugStream);
     QEL_DebugStream = nullptr;
     QEL_ResetElapsedStamp();
-    QEL_DebugDir = IdleTraceDir();
   }
-  // Starts a case: the answers to give; calls, pauses and trace start afresh.
-  void Start(std::vector<Answer> answers = {}) {
+  // Starts a case: the answers to give, one letter each looked up in legend (blanks ignored);
+  // calls, pauses and trace start afresh.
+  void Start(std::string letters = "", const std::map<char, Answer> &legend = {}) {
     EXPECT_TRUE(script.empty()) << "scripted answers left over";
-    script.assign(answers.begin(), answers.end());
+    script.clear();
+    for (const char l : letters) {
+      if (l != ' ') script.push_back(legend.at(l));
+    }
     calls.clear();
     sys_.pauses.clear();
     mark_ += TraceLines().size();
   }
-  // The same with one letter per answer, looked up in legend (blanks ignored).
-  void Start(std::string letters, const std::map<char, Answer> &legend) {
-    std::erase(letters, ' ');
-    std::vector<Answer> answers;
-    for (const char l : letters) answers.push_back(legend.at(l));
-    Start(answers);
-  }
   // This case's trace lines as "line message".
   Strings TraceLines() const {
-    std::fflush(GetDebugFile());
     Strings out;
     for (const std::string &l : qeltest::ReadLines(DebugStreamName)) {
       if (l.starts_with("talvik:")) out.push_back(l.substr(7));
@@ -108,7 +94,6 @@ class TalvikTest : public ::testing::Test {
     return out;
   }
 
-  qeltest::ScratchDir scratch_{"talvik"};
   qeltest::FakeSystem sys_;
   std::size_t mark_ = 0;
 };

@@ -1,220 +1,72 @@
-// Operation sequences on the intrusive list, each step checked for its result and the list's
+// Operation sequences on the intrusive list, steps checked for their result and the list's
 // contents afterwards.
 #include <gtest/gtest.h>
 
-#include <ostream>
+#include <sstream>
 #include <string>
-#include <vector>
 
 #include "ll.h"
 
 namespace {
 
-// A caller's element: the link comes first, so the element and its link share one address.
-struct Elem {
-  LL_Item link;
-  char tag;
-};
-
-enum class Op { Init, AddFirst, AddAfter, AddLast, AddBefore, GetFirst, GetNext, DeleteFirst,
-                DeleteItem, IsEmpty, IsLast, Count, SetNext, NextOf };
-
-// Operands: 'A'..'E' elements, 'H' the head, '-' none. rc is the operation's result (-1 where
-// it has none); out the element it stored or read ('-' for none, ' ' where unused).
-struct Step {
-  Op op;
-  char a;
-  char b;
-  char c;
-  int rc;
-  char out;
-  const char *after;  // tags of the list from the head after the step
-};
-
-struct Case {
-  const char *name;
-  std::vector<Step> steps;
-};
-
-// Names the case in test output instead of a byte dump.
-void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
-
-constexpr char U = ' ';  // unused operand or output
-
-class ListRun {
- public:
+// A head and elements 'A'..'E' whose links start stale, as caller-owned storage may hold:
+// operations must not trust them.
+struct ListRun {
+  LL_Item head{}, elems[5]{};
   ListRun() {
-    // Stale links everywhere, as caller-owned storage may hold: operations must not trust them.
-    for (int i = 0; i < 5; ++i) {
-      elems_[i].tag = static_cast<char>('A' + i);
-      elems_[i].link.next = &elems_[(i + 1) % 5].link;
+    for (int i = 0; i < 5; ++i) elems[i].next = &elems[(i + 1) % 5];
+    head.next = &elems[2];
+  }
+  LL_Item *At(char t) { return t == 'H' ? &head : t == '-' ? nullptr : &elems[t - 'A']; }  // 'H' head, '-' none
+  std::string Tag(const LL_Item *item) const { return {item == nullptr ? '-' : static_cast<char>('A' + (item - elems))}; }
+  // Runs one step; returns its result and/or the element it gave, then "/" and the contents.
+  std::string Run(const std::string &op) {
+    LL_Item *x = op.size() > 1 ? At(op[1]) : nullptr, *y = op.size() > 2 ? At(op[2]) : nullptr;
+    LL_Item *got = &elems[4];  // must be overwritten
+    std::string out;
+    switch (op[0]) {
+      case 'I': LL_Init(&head); break;
+      case 'F': LL_AddFirst(&head, x); break;
+      case 'L': LL_AddLast(&head, x); break;
+      case 'a': LL_AddAfter(x, y); break;
+      case 'b': LL_AddBefore(&head, x, y); break;
+      case 's': x->next = y; break;
+      case 'g': LL_GetFirst(&head, &got); out = Tag(got); break;
+      case 'n': out = std::to_string(LL_GetNext(&head, x, &got)); out += Tag(got); break;
+      case 'd': out = std::to_string(LL_DeleteFirst(&head)); break;
+      case 'x': out = std::to_string(LL_DeleteItem(&head, x)); break;
+      case 'e': out = std::to_string(LL_IsEmpty(&head)); break;
+      case 'z': out = std::to_string(LL_IsLastItem(x)); break;
+      case '#': out = std::to_string(LL_Count(&head)); break;
+      case '>': out = Tag(x->next); break;
     }
-    head_.next = &elems_[2].link;
+    out += "/";
+    for (const LL_Item *p = head.next; p != nullptr && out.size() < 12; p = p->next) out += Tag(p);
+    return out;
   }
-
-  LL_Item *At(char t) {
-    if (t == 'H') return &head_;
-    if (t == '-' || t == U) return nullptr;
-    return &elems_[t - 'A'].link;
-  }
-
-  static char Tag(const LL_Item *item) {
-    return item == nullptr ? '-' : reinterpret_cast<const Elem *>(item)->tag;
-  }
-
-  std::string Contents() const {
-    std::string s;
-    for (const LL_Item *p = head_.next; p != nullptr && s.size() < 8; p = p->next) s += Tag(p);
-    return s;
-  }
-
-  // Runs one step; returns its result and stores what it produced in *out.
-  int Run(const Step &st, char *out) {
-    LL_Item *got = nullptr;
-    int rc = -1;
-    *out = U;
-    switch (st.op) {
-      case Op::Init: LL_Init(&head_); break;
-      case Op::AddFirst: LL_AddFirst(&head_, At(st.a)); break;
-      case Op::AddAfter: LL_AddAfter(At(st.a), At(st.b)); break;
-      case Op::AddLast: LL_AddLast(&head_, At(st.a)); break;
-      case Op::AddBefore: LL_AddBefore(&head_, At(st.a), At(st.b)); break;
-      case Op::GetFirst: LL_GetFirst(&head_, &got); *out = Tag(got); break;
-      case Op::GetNext:
-        got = &elems_[4].link;  // must be overwritten in every case
-        rc = LL_GetNext(&head_, At(st.a), &got);
-        *out = Tag(got);
-        break;
-      case Op::DeleteFirst: rc = LL_DeleteFirst(&head_); break;
-      case Op::DeleteItem: rc = LL_DeleteItem(&head_, At(st.a)); break;
-      case Op::IsEmpty: rc = LL_IsEmpty(&head_); break;
-      case Op::IsLast: rc = LL_IsLastItem(At(st.a)); break;
-      case Op::Count: rc = static_cast<int>(LL_Count(&head_)); break;
-      case Op::SetNext: At(st.a)->next = At(st.b); break;
-      case Op::NextOf: *out = Tag(At(st.a)->next); break;
-    }
-    return rc;
-  }
-
- private:
-  LL_Item head_{};
-  Elem elems_[5]{};
 };
 
-const std::vector<Case> kCases = {
-    {"CountGrowsWithAdditions",
-     {{Op::Init, U, U, U, -1, U, ""},
-      {Op::Count, U, U, U, 0, U, ""},
-      {Op::IsEmpty, U, U, U, 1, U, ""},
-      {Op::AddLast, 'A', U, U, -1, U, "A"},
-      {Op::Count, U, U, U, 1, U, "A"},
-      {Op::IsEmpty, U, U, U, 0, U, "A"},
-      {Op::AddLast, 'B', U, U, -1, U, "AB"},
-      {Op::AddFirst, 'C', U, U, -1, U, "CAB"},
-      {Op::Count, U, U, U, 3, U, "CAB"},
-      {Op::GetFirst, U, U, U, -1, 'C', "CAB"}}},
-    {"AddAfterHeadOrElement",
-     {{Op::Init, U, U, U, -1, U, ""},
-      {Op::AddAfter, 'H', 'A', U, -1, U, "A"},
-      {Op::AddAfter, 'A', 'C', U, -1, U, "AC"},
-      {Op::AddAfter, 'A', 'B', U, -1, U, "ABC"},
-      {Op::AddAfter, 'C', 'D', U, -1, U, "ABCD"},
-      {Op::AddAfter, 'H', 'E', U, -1, U, "EABCD"},
-      {Op::IsLast, 'D', U, U, 1, U, "EABCD"},
-      {Op::IsLast, 'C', U, U, 0, U, "EABCD"}}},
-    {"GetNextWalksFromTheHead",
-     {{Op::Init, U, U, U, -1, U, ""},
-      {Op::GetFirst, U, U, U, -1, '-', ""},
-      {Op::GetNext, 'A', U, U, 1, '-', ""},  // empty list: none, yet 1
-      {Op::GetNext, 'H', U, U, 1, '-', ""},
-      {Op::AddLast, 'A', U, U, -1, U, "A"},
-      {Op::AddLast, 'B', U, U, -1, U, "AB"},
-      {Op::AddLast, 'C', U, U, -1, U, "ABC"},
-      {Op::GetNext, 'H', U, U, 1, 'A', "ABC"},
-      {Op::GetNext, 'A', U, U, 1, 'B', "ABC"},
-      {Op::GetNext, 'B', U, U, 1, 'C', "ABC"},
-      {Op::GetNext, 'C', U, U, 1, '-', "ABC"},  // last element
-      {Op::GetNext, 'D', U, U, 0, '-', "ABC"},  // not in the list
-      {Op::GetNext, '-', U, U, 0, '-', "ABC"}}},
-    {"DeleteFirstReportsEmptyAsOne",
-     {{Op::Init, U, U, U, -1, U, ""},
-      {Op::DeleteFirst, U, U, U, 1, U, ""},
-      {Op::AddLast, 'A', U, U, -1, U, "A"},
-      {Op::DeleteFirst, U, U, U, 0, U, ""},
-      {Op::IsEmpty, U, U, U, 1, U, ""},
-      {Op::AddLast, 'A', U, U, -1, U, "A"},
-      {Op::AddLast, 'B', U, U, -1, U, "AB"},
-      {Op::DeleteFirst, U, U, U, 0, U, "B"},
-      {Op::NextOf, 'A', U, U, -1, 'B', "B"}}},  // the removed element keeps its link
-    {"DeleteItemAnywhere",
-     {{Op::Init, U, U, U, -1, U, ""},
-      {Op::DeleteItem, 'A', U, U, 0, U, ""},
-      {Op::DeleteItem, '-', U, U, 0, U, ""},
-      {Op::AddLast, 'A', U, U, -1, U, "A"},
-      {Op::AddLast, 'B', U, U, -1, U, "AB"},
-      {Op::AddLast, 'C', U, U, -1, U, "ABC"},
-      {Op::AddLast, 'D', U, U, -1, U, "ABCD"},
-      {Op::DeleteItem, 'E', U, U, 0, U, "ABCD"},  // never linked
-      {Op::DeleteItem, '-', U, U, 0, U, "ABCD"},
-      {Op::DeleteItem, 'B', U, U, 1, U, "ACD"},
-      {Op::NextOf, 'B', U, U, -1, 'C', "ACD"},
-      {Op::DeleteItem, 'B', U, U, 0, U, "ACD"},  // already gone
-      {Op::DeleteItem, 'D', U, U, 1, U, "AC"},
-      {Op::IsLast, 'C', U, U, 1, U, "AC"},
-      {Op::DeleteItem, 'A', U, U, 1, U, "C"},
-      {Op::DeleteItem, 'C', U, U, 1, U, ""},
-      {Op::IsEmpty, U, U, U, 1, U, ""}}},
-    {"AddBefore",
-     {{Op::Init, U, U, U, -1, U, ""},
-      {Op::AddBefore, 'E', 'B', U, -1, U, ""},  // empty list: a `before` not in it inserts nothing
-      {Op::AddBefore, '-', 'B', U, -1, U, "B"},  // empty list: a null `before` is the front
-      {Op::AddBefore, 'B', 'A', U, -1, U, "AB"},
-      {Op::AddBefore, 'B', 'C', U, -1, U, "ACB"},
-      {Op::AddBefore, 'E', 'D', U, -1, U, "ACB"},  // absent from a non-empty list
-      {Op::AddBefore, '-', 'D', U, -1, U, "ACBD"},  // none is after the last element
-      {Op::AddBefore, 'D', 'E', U, -1, U, "ACBED"},
-      {Op::Count, U, U, U, 5, U, "ACBED"}}},
-    {"StaleLinksOfAddedElements",
-     {{Op::Init, U, U, U, -1, U, ""},
-      {Op::SetNext, 'A', 'D', U, -1, U, ""},
-      {Op::AddLast, 'A', U, U, -1, U, "A"},
-      {Op::IsLast, 'A', U, U, 1, U, "A"},
-      {Op::SetNext, 'B', 'D', U, -1, U, "A"},
-      {Op::AddLast, 'B', U, U, -1, U, "AB"},
-      {Op::Count, U, U, U, 2, U, "AB"},
-      {Op::SetNext, 'C', 'E', U, -1, U, "AB"},
-      {Op::AddFirst, 'C', U, U, -1, U, "CAB"},
-      {Op::SetNext, 'D', 'E', U, -1, U, "CAB"},
-      {Op::AddAfter, 'B', 'D', U, -1, U, "CABD"},
-      {Op::IsLast, 'D', U, U, 1, U, "CABD"}}},
-    {"InitForgetsElements",
-     {{Op::Init, U, U, U, -1, U, ""},
-      {Op::AddLast, 'A', U, U, -1, U, "A"},
-      {Op::AddLast, 'B', U, U, -1, U, "AB"},
-      {Op::Init, U, U, U, -1, U, ""},
-      {Op::Count, U, U, U, 0, U, ""},
-      {Op::GetNext, 'A', U, U, 1, '-', ""}}},
+// Steps "op=result/contents": I init, F/L add first/last X, aXY add Y after X, bXY add Y before
+// X, sXY set X's link to Y, g first, nX next after X, d delete first, xX delete X, e is empty,
+// zX is X last, # count, >X X's link.
+const char *const kCases[] = {
+    "I=/ #=0/ e=1/ LA=/A #=1/A e=0/A LB=/AB FC=/CAB #=3/CAB g=C/CAB",
+    "I=/ aHA=/A aAC=/AC aAB=/ABC aCD=/ABCD aHE=/EABCD zD=1/EABCD zC=0/EABCD",
+    "I=/ g=-/ nA=1-/ nH=1-/ LA=/A LB=/AB LC=/ABC nH=1A/ABC nA=1B/ABC nB=1C/ABC nC=1-/ABC nD=0-/ABC n-=0-/ABC",
+    "I=/ d=1/ LA=/A d=0/ e=1/ LA=/A LB=/AB d=0/B >A=B/B",  // the removed element keeps its link
+    "I=/ xA=0/ x-=0/ LA=/A LB=/AB LC=/ABC LD=/ABCD xE=0/ABCD x-=0/ABCD xB=1/ACD >B=C/ACD xB=0/ACD xD=1/AC zC=1/AC xA=1/C xC=1/",
+    // A `before` not in the list inserts nothing; none means the end (the front of an empty list).
+    "I=/ bEB=/ b-B=/B bBA=/AB bBC=/ACB bED=/ACB b-D=/ACBD bDE=/ACBED #=5/ACBED",
+    "I=/ sAD=/ LA=/A zA=1/A sBD=/A LB=/AB #=2/AB sCE=/AB FC=/CAB sDE=/CAB aBD=/CABD zD=1/CABD",  // stale links
+    "I=/ LA=/A LB=/AB I=/ #=0/ nA=1-/",
 };
 
-class LLSequence : public ::testing::TestWithParam<Case> {};
-
-TEST_P(LLSequence, EachStepGivesItsResultAndContents) {
-  ListRun run;
-  const Case &c = GetParam();
-  for (std::size_t i = 0; i < c.steps.size(); ++i) {
-    const Step &st = c.steps[i];
-    char out = U;
-    const int rc = run.Run(st, &out);
-    SCOPED_TRACE("step " + std::to_string(i));
-    EXPECT_EQ(rc, st.rc);
-    if (st.out != U) {
-      EXPECT_EQ(out, st.out);
-    }
-    EXPECT_EQ(run.Contents(), st.after);
+TEST(LLSequence, EachStepGivesItsResultAndContents) {
+  for (const char *c : kCases) {
+    ListRun run;
+    std::istringstream in(c);
+    for (std::string step; in >> step;) EXPECT_EQ(run.Run(step.substr(0, step.find('='))), step.substr(step.find('=') + 1)) << c;
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Sequences, LLSequence, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case> &p) { return p.param.name; });
 
 }  // namespace
