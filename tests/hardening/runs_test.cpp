@@ -1,7 +1,11 @@
 // The utility end to end against the simulated adapter, one row per run: the lab's setup, the
 // command line, and what the run owes: exit status, standard output and error, the trace's key
-// lines, the pauses taken, and what the enclosure holds afterwards.
+// lines, the pauses taken, and what the enclosure holds afterwards. The fault matrix makes its
+// rows from every fault the adapter injects at every step of a query and of an update, with
+// --always and with counts the step's retries absorb.
 #include <algorithm>
+#include <csignal>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,7 +18,7 @@ constexpr int kUntouched = -2;                       // the row does not look at
 constexpr unsigned long long kPageRetries = 3000000;  // pauses of one exhausted page operation
 
 struct Row {
-  const char *name;
+  std::string name;
   std::vector<std::vector<std::string>> setup;  // encsim commands before the run
   std::vector<std::string> args;
   int status;
@@ -170,6 +174,169 @@ TEST(Runs, EndToEnd) {
        {"!TK_IsEnclosureIRC"}, 0, 3},
   };
   for (const Row &row : rows) Check(row);
+}
+
+// The steps of an update in order; a query ends after the VPD read.
+enum Step { Config, VpdRead, VpdWrite, Status, Control, ReadBack };
+const char *const kFailureOf[] = {"SES failure reading config page, rc = ", "SES failure reading VPD, rc = ",
+                                  "VPD write failure, result = ",           "SES page read failure rc=",
+                                  "SES failure writing control page, rc = ", "SES failure reading VPD, rc = "};
+
+// How a fault disturbs a step: the attempts it makes, the code it fails with, and the pauses
+// taken after one failure, after attempts-1 (the most the retries absorb) and after all.
+struct Effect {
+  int attempts, code;
+  unsigned long long once, absorbed, exhausted;
+};
+const Effect kIgnored{1, 0, 0, 0, 0};                      // the step does not look at it
+const Effect kPageOp{9, 4101, 25000, 3000000, 3000000};    // pauses grow: 0, 1, 3, 6 ... 36 x 25000
+const Effect kExchange{10, 4098, 25000, 225000, 250000};   // a failed string exchange attempt
+const Effect kWrongString{10, 86, 50000, 450000, 500000};  // a wrong StringIn page
+const Effect kWrongPage{5, 86, 400000, 1600000, 2000000};  // a wrong status page code
+const Effect kVerify{1, 4098, 0, 0, 0};                    // no retry around VPD verification
+const Effect kOpen{1, 4097, 0, 0, 0};                      // nor around opening the connection
+const Effect kNoStore{1, 15, 0, 0, 0};                     // the write is acknowledged, not kept
+
+// An update sends RECEIVE 1, RECEIVE 8 (config); SEND 4/0x69, RECEIVE 4 (VPD read); SEND
+// 4/0x5A, RECEIVE 8 (VPD write); RECEIVE 2, RECEIVE 8 (status); SEND 2, RECEIVE 8 (control);
+// SEND 4/0x69, RECEIVE 4 (read-back). A row's filter singles out its step's command: --skip
+// counts the commands the fault kind looks at before it.
+struct MatrixRow {
+  std::string kinds;
+  Step step;
+  const Effect *effect;
+  std::string filter;
+};
+const std::string kTransport = "busy sendfail reqstatus directive result";
+const std::string kVpdIn = "--scope receive --page 4 --func 0x69";
+const std::string kShort = "--scope receive --page 8";
+const MatrixRow kRows[] = {
+    {kTransport, Config, &kPageOp, "--scope receive --page 1"},
+    {kTransport, VpdRead, &kExchange, "--page 4 --func 0x69"},
+    {kTransport, VpdWrite, &kPageOp, "--scope send --page 4 --func 0x5A"},
+    {kTransport, Status, &kPageOp, "--scope receive --page 2"},
+    {kTransport, Control, &kPageOp, "--scope send --page 2"},
+    {kTransport, ReadBack, &kExchange, "--page 4 --func 0x69 --skip 2"},
+    {"open", Config, &kOpen, ""},
+    // The IRC test does not check the config page's code, nor writes the status page's.
+    {"pagecode", Config, &kIgnored, "--scope receive --page 1"},
+    {"pagecode", VpdRead, &kWrongString, kVpdIn},
+    {"pagecode", VpdWrite, &kIgnored, kShort + " --skip 1"},
+    {"pagecode", Status, &kWrongPage, "--scope receive --page 2"},
+    {"pagecode", Control, &kIgnored, kShort + " --skip 3"},
+    {"pagecode", ReadBack, &kWrongString, kVpdIn + " --skip 1"},
+    {"strstatus", VpdRead, &kExchange, kVpdIn},
+    {"strstatus", ReadBack, &kExchange, kVpdIn + " --skip 1"},
+    {"function device", VpdRead, &kWrongString, kVpdIn},
+    {"function device", ReadBack, &kWrongString, kVpdIn + " --skip 1"},
+    {"vpdlength vpdchecksum", VpdRead, &kVerify, kVpdIn},
+    {"vpdlength vpdchecksum", ReadBack, &kVerify, kVpdIn + " --skip 1"},
+    // Reads ignore the short enclosure status; writes fail on it.
+    {"shortstatus", Config, &kIgnored, kShort},
+    {"shortstatus", VpdWrite, &kPageOp, kShort + " --skip 1"},
+    {"shortstatus", Status, &kIgnored, kShort + " --skip 2"},
+    {"shortstatus", Control, &kPageOp, kShort + " --skip 3"},
+    {"nostore", VpdWrite, &kNoStore, ""},
+};
+
+void RunCase(const std::string &kind, const MatrixRow &row, bool query, int count) {  // count 0: --always
+  const Effect &e = *row.effect;
+  const std::string target = kind == "open" ? "lab" : "IRC0001";
+  std::vector<std::string> fault{"fault", target, kind, count == 0 ? "--always" : "--count"};
+  if (count != 0) fault.push_back(std::to_string(count));
+  std::istringstream filter(row.filter);
+  for (std::string word; filter >> word;) fault.push_back(word);
+  std::string name = query ? "query," : "update,";
+  for (const std::string &word : fault) name += " " + word;
+
+  const bool noStore = &e == &kNoStore, fails = &e != &kIgnored && (count == 0 || e.attempts == 1);
+  const int status = noStore ? 15 : fails ? 1 : 0;
+  const int code = kind == "busy" ? 4107 : kind == "shortstatus" || kind == "strstatus" ? 86 : e.code;
+  const std::string verify =
+      kind == "vpdlength"     ? "Length field in VPD data is incorrect: found(1f0), expected(1f1)\n"
+      : kind == "vpdchecksum" ? "Checksum is invalid\n"
+                              : "";
+  const std::string err = noStore ? "Update unsuccessful. Supplied=5 New=3\n"
+                          : fails ? verify + kFailureOf[row.step] + std::to_string(code) + "\n"
+                                  : "";
+  // The VPD holds the new mode once the write was carried out: whatever fails after it, and
+  // when only the write's short status was bad. An open fault is on the lab, not the enclosure.
+  const bool written = !query && !noStore &&
+                       (!fails || row.step > VpdWrite || (row.step == VpdWrite && kind == "shortstatus"));
+  std::vector<std::string> args{"-l", "IRC0001"};
+  if (!query) args.insert(args.end(), {"-m", "5"});
+  Check({name, {fault}, args, status, status != 0 ? "" : query ? "3\n" : "5\n", err, {},
+         count == 0 ? e.exhausted : count == 1 ? e.once : e.absorbed, kind == "open" ? kUntouched : written ? 5 : 3});
+}
+
+TEST(FaultMatrix, EveryKindAtEveryStep) {
+  // Under the emulator each process costs a second or more: only the --always column runs.
+  const bool emulated = !std::string(QEL_TEST_EMULATOR).empty();
+  int runs = 0;
+  for (const MatrixRow &row : kRows) {
+    const int absorbed = row.effect->attempts > 2 ? row.effect->attempts - 1 : -1;
+    std::istringstream kinds(row.kinds);
+    for (std::string kind; kinds >> kind;) {
+      for (const bool query : {false, true}) {
+        for (const int count : {0, 1, absorbed}) {
+          if ((query && row.step > VpdRead) || count < 0 || (emulated && count != 0)) continue;
+          // A short status fault left on for good would also hit the writes that follow.
+          if (kind == "shortstatus" && row.effect == &kIgnored && !query && count == 0) continue;
+          RunCase(kind, row, query, count);
+          ++runs;
+        }
+      }
+    }
+  }
+  std::printf("fault matrix: %d runs\n", runs);
+  EXPECT_EQ(runs, emulated ? 69 : 195);
+}
+
+// A run killed (SIGKILL) right after each command it sends in turn, then run again: the rerun
+// converges, the VPD verifies at every point, and the simulator's state is never torn.
+TEST(Interruption, KilledAtEachCommandThenRunAgain) {
+  struct Case {
+    const char *serial;
+    int before, mode;  // mode -1: a query
+    int commands;
+  };
+  constexpr int kVpdWriteCommand = 5;  // the enclosure keeps the VPD write at once
+  // IRC0002 has no PCM field yet.
+  for (const Case &c : {Case{"IRC0001", 3, 5, 12}, Case{"IRC0002", -1, 6, 12}, Case{"IRC0001", 3, -1, 4}}) {
+    const int mode = c.mode < 0 ? c.before : c.mode;
+    std::vector<std::string> args{"-l", c.serial};
+    if (c.mode >= 0) args.insert(args.end(), {"-m", std::to_string(c.mode)});
+    for (int n = 1; n <= c.commands + 1; ++n) {  // past the last command nothing is killed
+      SCOPED_TRACE(std::string(c.serial) + (c.mode < 0 ? " query" : " update") + " killed after command " +
+                   std::to_string(n));
+      qelhard::Rig rig;
+      const std::string vpd = rig.Encsim({"page", c.serial, "vpd"});
+      const qelhard::Run killed = rig.Pcm(args, {"NICISIM_KILL_AT=" + std::to_string(n)});
+      const bool cut = n <= c.commands;
+      EXPECT_EQ(killed.proc.status, cut ? 128 + SIGKILL : 0);
+      const bool written = c.mode >= 0 && n >= kVpdWriteCommand;
+      rig.ExpectEnclosure(c.serial, written ? c.mode : c.before);
+      EXPECT_EQ(rig.Encsim({"page", c.serial, "vpd"}) == vpd, !written);
+      EXPECT_EQ(qeltest::ListDir(rig.state.path()), (std::vector<std::string>{"lab.lock", "lab.state"}));
+
+      const qelhard::Run again = rig.Pcm(args);
+      EXPECT_EQ(again.proc.status, 0) << again.proc.err;
+      EXPECT_EQ(again.proc.out, std::to_string(mode) + "\n");
+      const std::string after = rig.ExpectEnclosure(c.serial, mode);
+      for (const char *psu : {"\npsu1 mode=", "\npsu2 mode="}) {
+        EXPECT_NE(after.find(psu + std::to_string(mode) + " "), std::string::npos) << psu;
+      }
+
+      // The killed run's trace stays as it was cut off: plain text without the trailer, too
+      // recent for the rerun to compress.
+      const std::string trace = rig.TraceOf(killed);
+      EXPECT_EQ(trace.rfind("Program qelses_pcm started.\n", 0), 0u);
+      EXPECT_EQ(trace.find("Completed at") == std::string::npos, cut);
+      const std::string plain = qeltest::Cat(".", std::to_string(killed.proc.pid));
+      const auto plainName = [&](const std::string &name) { return name.ends_with(plain); };
+      EXPECT_EQ(std::ranges::any_of(qeltest::ListDir(rig.traceDir), plainName), cut);
+    }
+  }
 }
 
 }  // namespace

@@ -24,24 +24,11 @@ namespace qeltest {
 
 namespace fs = std::filesystem;
 
-static std::string ScratchRoot() {
-  const char *env = std::getenv("QEL_TEST_SCRATCH");
-  if (env != nullptr && *env != '\0') return env;
-#ifdef QEL_TEST_SCRATCH
-  return QEL_TEST_SCRATCH;
-#else
-  return "/tmp/qel-test-scratch";
-#endif
-}
-
 ScratchDir::ScratchDir(const std::string &tag) {
   static std::atomic<unsigned> counter{0};
-  fs::create_directories(ScratchRoot());
-  std::string base = ScratchRoot() + "/" + tag + "." + std::to_string(getpid()) + "." +
-                     std::to_string(counter++);
-  fs::remove_all(base);
-  fs::create_directories(base);
-  path_ = base;
+  path_ = Cat(QEL_TEST_SCRATCH "/", tag, ".", std::to_string(getpid()), ".", std::to_string(counter++));
+  fs::remove_all(path_);
+  fs::create_directories(path_);
 }
 
 ScratchDir::~ScratchDir() {
@@ -59,27 +46,23 @@ ScratchDir::~ScratchDir() {
 
 FakeSystem *FakeSystem::current = nullptr;
 
-static void Advance(std::uint64_t micros) {
+// Records a pause and moves the fake clock on by its length.
+static void Pause(const char *what, unsigned value, std::uint64_t micros) {
   FakeSystem *f = FakeSystem::current;
   if (f == nullptr) return;
-  std::uint64_t total = static_cast<std::uint64_t>(f->nowUsec) + micros;
+  f->pauses.push_back(Cat(what, " ", std::to_string(value)));
+  const std::uint64_t total = static_cast<std::uint64_t>(f->nowUsec) + micros;
   f->nowSec += static_cast<std::int64_t>(total / 1000000);
   f->nowUsec = static_cast<std::int64_t>(total % 1000000);
 }
 
 static int FakeUSleep(unsigned int usec) {
-  if (FakeSystem::current != nullptr) {
-    FakeSystem::current->pauses.push_back("usleep " + std::to_string(usec));
-    Advance(usec);
-  }
+  Pause("usleep", usec, usec);
   return 0;
 }
 
 static unsigned int FakeSleep(unsigned int seconds) {
-  if (FakeSystem::current != nullptr) {
-    FakeSystem::current->pauses.push_back("sleep " + std::to_string(seconds));
-    Advance(static_cast<std::uint64_t>(seconds) * 1000000u);
-  }
+  Pause("sleep", seconds, seconds * 1000000ull);
   return 0;
 }
 
@@ -109,20 +92,11 @@ FakeSystem::~FakeSystem() {
 
 std::uint64_t FakeSystem::totalMicros() const {
   std::uint64_t total = 0;
-  for (const std::string &p : pauses) {
-    if (p.rfind("usleep ", 0) == 0) total += std::stoull(p.substr(7));
-    if (p.rfind("sleep ", 0) == 0) total += std::stoull(p.substr(6)) * 1000000u;
-  }
+  for (const std::string &p : pauses) total += std::stoull(p.substr(p.find(' ') + 1)) * (p[0] == 's' ? 1000000u : 1u);
   return total;
 }
 
-std::string BuildPath(const std::string &relative) {
-#ifdef QEL_BINARY_DIR
-  return std::string(QEL_BINARY_DIR) + "/" + relative;
-#else
-  return relative;
-#endif
-}
+std::string BuildPath(const std::string &relative) { return Cat(QEL_BINARY_DIR "/", relative); }
 
 ProcResult RunProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env,
                       const std::string &pauseLog) {
@@ -194,9 +168,8 @@ std::string TraceOfProcess(const std::string &dir, int pid) {
       bestTime = t;
     }
   }
-  if (best.empty() || best.ends_with(plain)) return best.empty() ? "" : ReadFile(dir + "/" + best);
-  std::string text;
-  if (FILE *p = popen(("gzip -dc -- '" + dir + "/" + best + "'").c_str(), "r")) {
+  std::string text;  // gzip -f passes a plain trace through as it is
+  if (FILE *p = best.empty() ? nullptr : popen(Cat("gzip -dcf -- '", dir, "/", best, "'").c_str(), "r")) {
     char buf[4096];
     for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
     pclose(p);
