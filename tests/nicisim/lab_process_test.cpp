@@ -1,83 +1,97 @@
-// The lab across processes: encsim edits and fault scripts seen by the client library,
-// concurrent writers, encsim's command line, and state files old and damaged.
+// The simulated adapter's lab across processes: encsim's edits and fault scripts seen by the client
+// library in this process, the counts it uses up going down in the state file, concurrent writers,
+// state files old and damaged, and encsim's command line. What the adapter serves is pinned by the
+// utility's own process runs against it.
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
-#include "cirequest.h"
 #include "niciClient.h"
+#include "qelses.h"
 #include "simlab.h"
 #include "simstate.h"
-
-using namespace citest;
+#include "testsupport.h"
 
 namespace {
 
-TEST(LabProcess, EncsimEditsAndFaultScriptsReachTheLibrary) {
-  ScratchLab lab("nicisim-proc");
-  lab.Encsim({"create", "ENC9", "--kind", "irc", "pcm=5", "prs=2"});
-  lab.Encsim({"fault", "ENC9", "busy", "--count", "2", "--scope", "receive", "--page", "2"});
-  lab.Encsim({"fault", "lab", "open", "--count", "1"});
-  EXPECT_NE(niCIOpen(), 0);
-  ASSERT_EQ(niCIOpen(), 0);
-  Exchange(SendMessage("ENC9", StringOut(0x69, 16, 12)));
-  const Bytes vpd = ReadPage("ENC9", 4, 512);
-  EXPECT_EQ(Text(vpd, 406, 10), "PCM=5PRS=2");
-  EXPECT_EQ(XorFrom12(vpd), 0);
-  EXPECT_EQ(Exchange(ReceiveMessage("ENC9", 2, 224)).error, EBUSY);
-  EXPECT_TRUE(Has(lab.Encsim({"show", "ENC9"}).out, "fault busy scope=receive page=2 func=* count=1 value=*\n"));
-  EXPECT_EQ(Exchange(ReceiveMessage("ENC9", 2, 224)).error, EBUSY);
-  EXPECT_EQ(Exchange(ReceiveMessage("ENC9", 2, 224)).rc, 0);
-  EXPECT_FALSE(Has(lab.Encsim({"show", "ENC9"}).out, "fault "));
-  niCIClose();
+using qeltest::Cat;
 
-  lab.Encsim({"fault", "lab", "open", "--always"});
-  EXPECT_NE(niCIOpen(), 0);
-  EXPECT_NE(niCIOpen(), 0);
-  lab.Encsim({"fault", "lab", "clear"});
-  ASSERT_EQ(niCIOpen(), 0);
-  lab.Encsim({"remove", "ENC9"});
-  EXPECT_EQ(Exchange(ReceiveMessage("ENC9", 2, 224)).appResult(), -500);
-  lab.Encsim({"reset"});
-  EXPECT_EQ(lab.Encsim({"list"}).out, "IRC0001 irc=yes pcm=3 faults=0\nIRC0002 irc=yes pcm=none faults=0\n"
-                                      "JBOD0003 irc=no pcm=none faults=0\n");
-  niCIClose();
+bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
+
+// Runs encsim on the lab kept in `lab` (a scratch directory), expecting the exit status given.
+qeltest::ProcResult Encsim(const qeltest::ScratchDir &lab, const std::vector<std::string> &args, int status = 0) {
+  std::vector<std::string> argv{qeltest::BuildPath("nicisim/encsim")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const qeltest::ProcResult r = qeltest::RunProcess(argv, {"NICISIM_STATE_DIR=" + lab.path()});
+  EXPECT_EQ(r.status, status) << r.err;
+  return r;
+}
+
+// One string exchange at a time (no retries) through the transport: a fault hits it once per count.
+TEST(LabProcess, EncsimEditsAndFaultScriptsReachTheLibrary) {
+  const qeltest::ScratchDir lab("nicisim-proc");
+  setenv("NICISIM_STATE_DIR", lab.path().c_str(), 1);  // the library's lab
+  qeltest::FakeSystem sys;
+  const std::uint8_t readVpd[12] = {0x04, 0x00, 0x00, 0x08, 0x69, 0x00, 0x00, 0x00, 0x10};  // of device 16
+  std::uint8_t vpd[512] = {};
+  const auto read = [&] { return SES_ReadStringPage("ENC9", sizeof readVpd, readVpd, sizeof vpd, vpd, 0); };
+  Encsim(lab, {"create", "ENC9", "--kind", "irc", "pcm=5", "prs=2"});
+  Encsim(lab, {"fault", "ENC9", "busy", "--count", "2", "--scope", "receive", "--page", "4"});
+  Encsim(lab, {"fault", "lab", "open", "--count", "1"});
+  EXPECT_EQ(read(), SES_RC_OPEN_FAILED);
+  EXPECT_EQ(read(), SES_RC_BUSY);
+  EXPECT_TRUE(Has(Encsim(lab, {"show", "ENC9"}).out, "\nfault busy scope=receive page=4 func=* count=1 value=*\n"));
+  EXPECT_EQ(read(), SES_RC_BUSY);
+  EXPECT_EQ(read(), SES_OK);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(vpd) + 406, 10), "PCM=5PRS=2");
+  EXPECT_FALSE(Has(Encsim(lab, {"show", "ENC9"}).out, "fault "));
+  Encsim(lab, {"remove", "ENC9"});
+  EXPECT_EQ(read(), SES_RC_STRING_PAGE);  // no such enclosure any more
+  const std::string log = Encsim(lab, {"log"}).out;  // the hits, each with its fault
+  EXPECT_TRUE(Has(log, "fault busy hit on ENC9")) << log;
+  SES_CloseCIConnection();
+  isConnOpen = 0;
 }
 
 TEST(LabProcess, ConcurrentWritersLoseNothing) {
-  ScratchLab lab("nicisim-conc");
+  const qeltest::ScratchDir lab("nicisim-conc");
   constexpr int kWriters = 4;
-  for (int i = 0; i < kWriters; ++i) lab.Encsim({"create", qeltest::Cat("C", std::to_string(i))});
+  for (int i = 0; i < kWriters; ++i) Encsim(lab, {"create", Cat("C", std::to_string(i))});
   std::vector<std::thread> threads;
   for (int i = 0; i < kWriters; ++i) {
-    const std::string serial = qeltest::Cat("C", std::to_string(i));
-    threads.emplace_back([&, serial, i] { lab.Encsim({"set", serial, qeltest::Cat("pcm=", std::to_string(i))}); });
-    threads.emplace_back([&, serial, i] { lab.Encsim({"fault", serial, "busy", "--count", std::to_string(1 + i)}); });
+    const std::string serial = Cat("C", std::to_string(i));
+    threads.emplace_back([&, serial, i] { Encsim(lab, {"set", serial, Cat("pcm=", std::to_string(i))}); });
+    threads.emplace_back([&, serial, i] { Encsim(lab, {"fault", serial, "busy", "--count", std::to_string(1 + i)}); });
   }
   for (std::thread &t : threads) t.join();
-  const std::string list = lab.Encsim({"list"}).out;
-  for (int i = 0; i < kWriters; ++i) {
-    EXPECT_TRUE(Has(list, qeltest::Cat("C", std::to_string(i), " irc=yes pcm=", std::to_string(i), " faults=1\n"))) << list;
-  }
+  const std::string list = Encsim(lab, {"list"}).out;
+  for (int i = 0; i < kWriters; ++i)
+    EXPECT_TRUE(Has(list, Cat("C", std::to_string(i), " irc=yes pcm=", std::to_string(i), " faults=1\n"))) << list;
 }
 
-// In order: edits and what show decodes from them, usage errors (which change nothing, as list
-// shows), help.
+// In order on one lab: edits and what show, list and page print of them; usage errors, which change
+// nothing; help. text: in standard output on success, else in standard error with nothing on
+// standard output.
 TEST(LabProcess, EncsimCommandLine) {
-  ScratchLab lab("nicisim-cli");
-  // text: in standard output on success, else in standard error with nothing on standard output.
-  const struct { std::vector<std::string> args; int status; const char *text; } cases[] = {
+  const qeltest::ScratchDir lab("nicisim-cli");
+  struct Case { std::vector<std::string> args; int status; std::string text; };
+  std::vector<Case> cases = {
       {{"set", "IRC0001", "psmode=6", "fw1=0250", "fw2=0250", "product=5300-X", "pcm=9"}, 0, ""},
       {{"show", "IRC0001"}, 0,
        "product 5300-X\nfirmware1 level=0250 type=000C\nfirmware2 level=0250 type=000C\nirc no\npcm bad(PCM=9)\nprs 1\n"
        "vpd 16 length 497 ok checksum ok\npsu1 mode=6 element=01 06 00 20\n"},
       {{"set", "IRC0001", "nopcm"}, 0, ""},
+      {{"page", "IRC0002", "status"}, 0, "02 00 00 dc 00 00 00 00 00 00 00 00 01 00 00 00\n01 00 00 00"},
+      {{"remove", "JBOD0003"}, 0, ""},
+      {{"dir"}, 0, lab.path() + "\n"},
       {{}, 2, "no command given"},
       {{"frobnicate"}, 2, "unknown command"},
       {{"show"}, 2, "wrong arguments for 'show'"},
       {{"show", "NOSUCH"}, 1, "no enclosure 'NOSUCH'"},
+      {{"remove", "JBOD0003"}, 1, "no enclosure 'JBOD0003'"},
       {{"fault", "IRC0001", "meltdown"}, 2, "unknown fault kind"},
       {{"fault", "IRC0001", "busy", "--count", "0"}, 2, "--count takes"},
       {{"fault", "IRC0001", "busy", "--count", "2", "--always"}, 2, "either --count or --always"},
@@ -89,31 +103,32 @@ TEST(LabProcess, EncsimCommandLine) {
       {{"create", "IRC0001"}, 1, "already exists"},
       {{"create", "bad serial!"}, 2, "serial numbers are"},
       {{"create", "X1", "--kind", "toaster"}, 2, "unknown kind"},
-      {{"show", "X1"}, 1, "no enclosure 'X1'"},
       {{"page", "IRC0001", "vpd=999"}, 2, "unknown page"},
-      {{"list"}, 0, "IRC0001 irc=no pcm=none faults=0\n"},
+      {{"list"}, 0, "IRC0001 irc=no pcm=none faults=0\nIRC0002 irc=yes pcm=none faults=0\n"},
+      {{"reset"}, 0, ""},
+      {{"list"}, 0, "IRC0001 irc=yes pcm=3 faults=0\nIRC0002 irc=yes pcm=none faults=0\nJBOD0003 irc=no pcm=none faults=0\n"},
       {{"--help"}, 0, "usage: encsim COMMAND"},
-      {{"list", "--help"}, 0, "usage: encsim list"}, {{"show", "--help"}, 0, "usage: encsim show"},
-      {{"page", "--help"}, 0, "usage: encsim page"}, {{"create", "--help"}, 0, "usage: encsim create"},
-      {{"remove", "--help"}, 0, "usage: encsim remove"}, {{"reset", "--help"}, 0, "usage: encsim reset"},
-      {{"set", "--help"}, 0, "usage: encsim set"}, {{"fault", "--help"}, 0, "usage: encsim fault"},
-      {{"log", "--help"}, 0, "usage: encsim log"}, {{"dir", "--help"}, 0, "usage: encsim dir"},
   };
-  for (const auto &c : cases) {
+  for (const char *command : {"list", "show", "page", "create", "remove", "reset", "set", "fault", "log", "dir"}) {
+    cases.push_back({{command, "--help"}, 0, Cat("usage: encsim ", command)});
+  }
+  for (const Case &c : cases) {
     SCOPED_TRACE(c.text);
-    const qeltest::ProcResult r = lab.Encsim(c.args, c.status);
+    const qeltest::ProcResult r = Encsim(lab, c.args, c.status);
     EXPECT_TRUE(Has(c.status == 0 ? r.out : r.err, c.text)) << r.out << r.err;
     EXPECT_EQ(c.status == 0 ? "" : r.out, "");
   }
 }
 
+// A state file written before the controllers' state was kept (no such lines, no skip word on the
+// fault) loads; damaged ones are refused by encsim and by the library alike.
 TEST(LabProcess, OldStateFilesLoadAndDamagedOnesAreRefused) {
-  ScratchLab lab("nicisim-state");
-  // Written before the controller state was kept: no such lines, and no skip word on the fault.
+  const qeltest::ScratchDir lab("nicisim-state");
+  setenv("NICISIM_STATE_DIR", lab.path().c_str(), 1);
   const nicisim::Enclosure fresh = nicisim::MakeEnclosure("OLD1", nicisim::EnclosureKind::Irc);
-  const std::string old = "nicisim-lab 1\nenclosure OLD1\nfault busy scope=any page=* func=* count=1 value=*\nconfig " +
-                          std::to_string(fresh.config.size()) + "\n" + nicisim::HexLines(fresh.config, "  ") +
-                          "status 224\n" + nicisim::HexLines(fresh.status, "  ") + "end\n";
+  const std::string old = Cat("nicisim-lab 1\nenclosure OLD1\nfault busy scope=any page=* func=* count=1 value=*\nconfig ",
+                              std::to_string(fresh.config.size()), "\n", nicisim::HexLines(fresh.config, "  "), "status 224\n",
+                              nicisim::HexLines(fresh.status, "  "), "end\n");
   const struct { std::string text; int status; const char *shown; } cases[] = {
       {old, 0, "firmware none\nfault busy scope=any page=* func=* count=1 value=*\n"},
       {old + "enclosure X2\nfirmware sideways 2 1 0x1 1\nend\n", 1, "lab.state"},
@@ -121,13 +136,27 @@ TEST(LabProcess, OldStateFilesLoadAndDamagedOnesAreRefused) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.shown);
-    std::ofstream(lab.dir() + "/lab.state") << c.text;
-    const qeltest::ProcResult r = lab.Encsim({"show", "OLD1"}, c.status);
+    std::ofstream(lab.file("lab.state")) << c.text;
+    const qeltest::ProcResult r = Encsim(lab, {"show", "OLD1"}, c.status);
     EXPECT_TRUE(Has(c.status == 0 ? r.out : r.err, c.shown)) << r.out << r.err;
     const bool opened = niCIOpen() == 0;
     EXPECT_EQ(opened, c.status == 0);
     if (opened) niCIClose();
   }
+}
+
+// The pages as sg_ses decodes them, where it is installed (on the host only).
+TEST(LabProcess, PagesAsSgSesDecodesThem) {
+  if (std::strlen(QEL_TEST_EMULATOR) != 0 || std::system("command -v sg_ses >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "sg_ses runs on the host only, and must be installed";
+  }
+  const qeltest::ScratchDir lab("nicisim-sgses");
+  const std::string hex = lab.file("pages.hex");
+  std::ofstream(hex) << Encsim(lab, {"page", "IRC0001", "config"}).out << Encsim(lab, {"page", "IRC0001", "status"}).out;
+  const qeltest::ProcResult cf = qeltest::RunProcess({"sg_ses", "--inhex=" + hex, "--status", "--page=cf"});
+  EXPECT_TRUE(Has(cf.out, "number of type descriptor headers: 10") && Has(cf.out, "product: 5284-E11-IRC")) << cf.out << cf.err;
+  const qeltest::ProcResult es = qeltest::RunProcess({"sg_ses", "--inhex=" + hex, "--status", "--page=es"});
+  EXPECT_TRUE(Has(es.out, "Element type: Power supply")) << es.out << es.err;
 }
 
 }  // namespace

@@ -1,520 +1,299 @@
-// The SES transport against the scripted adapter: request messages byte by byte, how the
-// adapter's answer is checked, the page retry loop, the connection, the string exchange and the
-// firmware download.
+// The SES transport against a scripted stand-in for the command-interface client library, bound
+// in place of libniciClient.so: the request bytes, how an answer is checked, the page retry loop,
+// the connection and serial numbers, the string exchange and the firmware download.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 
 #include "byteorder.h"
-#include "fake_adapter.h"
+#include "niciClient.h"
 #include "qeldebug.h"
 #include "qelses.h"
 #include "testsupport.h"
 
 namespace {
 
-using fakeci::Bytes;
-using fakeci::Reply;
-using Responder = decltype(fakeci::Adapter::responder);
+using Bytes = std::vector<std::uint8_t>;
+using qeltest::Cat;
+
+// A scripted answer: the send fails (-1) with sendErrno when that is set; else the request status
+// and an edit of the answer body.
+struct Reply {
+  int sendErrno = 0;
+  std::int32_t requestStatus = 0;
+  std::function<void(Bytes &)> edit{};
+};
+
+// Keeps every request and answers it as the adapter would unless `responder` scripts another
+// answer: the message echoed, a RECEIVE's data region filled from `page` (page 8 from
+// shortStatus). `log` reads "open S9 R08:4 close": a request as S<data length> or R<page>:<length>.
+struct Adapter {
+  std::int32_t openRc = 0;
+  std::uint8_t shortStatus = 0;
+  Bytes page{};
+  std::function<Reply(std::size_t index, const Bytes &request)> responder{};
+  std::string log{};
+  std::vector<Bytes> requests{};
+  Reply reply{};  // of the last request, and its answer
+  Bytes body{};
+} ci;
 
 constexpr char kSerial[] = "IRC0012345";
-
-Reply SendFails(int err) { return {.sendRc = -1, .sendErrno = err}; }
+std::string Hex(std::uint8_t b) { return {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]}; }
 Reply Directive(std::uint8_t value) { return {.edit = [value](Bytes &b) { b[48] = value; }}; }
 // Requests from..to-1 (counted from 0) get `reply`, the others succeed.
-Responder Fail(std::size_t from, std::size_t to, const Reply &reply) {
+auto Fail(std::size_t from, std::size_t to, const Reply &reply) {
   return [=](std::size_t i, const Bytes &) { return i >= from && i < to ? reply : Reply{}; };
 }
 
-std::string Hex(std::uint8_t b) { return {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]}; }
-
-// "xx xx ..." with 16 bytes a line.
-std::string Hex(const Bytes &bytes) {
-  std::string s;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    s += i == 0 ? "" : i % 16 == 0 ? "\n" : " ";
-    s += Hex(bytes[i]);
-  }
-  return s;
-}
-
-// One trace per test process, in a scratch directory that outlives it, opened on the fixture's
-// fake clock.
-const std::string &TracePath() {
+// Runs `op` on the adapter `setup` with the connection closed: "calls | rc | pauses", then a line
+// for each trace line it wrote whose text after "qelses:" starts with `keep`; one that `want` holds
+// with "*" for its line number is given that way. Pauses return at once; the trace is a scratch file.
+std::string Drive(Adapter setup, const std::function<std::int32_t()> &op, const std::string &keep, const std::string &want = "") {
+  static qeltest::FakeSystem sys;
   static qeltest::ScratchDir dir("ses-trace");
-  static std::string path = [] {
-    QEL_DebugDir = dir.path().c_str();
-    QEL_OpenTraceFile("qelses_test");
-    return std::string(DebugStreamName);
-  }();
-  return path;
+  static const std::string trace = (QEL_DebugDir = dir.path().c_str(), QEL_OpenTraceFile("qelses_test"), DebugStreamName);
+  ci = std::move(setup);
+  isConnOpen = 0;
+  sys.pauses.clear();
+  const std::size_t start = qeltest::ReadFile(trace).size();
+  const std::int32_t rc = op();
+  std::string out = Cat(ci.log, " | ", std::to_string(rc), " |");
+  for (const std::string &p : sys.pauses) out += Cat(" ", p);
+  std::istringstream lines(qeltest::ReadFile(trace).substr(start));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("qelses:") || !std::regex_match(line.substr(7), std::regex(Cat("(", keep, ").*")))) continue;
+    const std::string any = Cat("*", line.substr(line.find(' ')));
+    out += Cat("\n", want.find(any) != std::string::npos ? any : line.substr(7));
+  }
+  return out;
 }
 
-class SesTest : public ::testing::Test {
- protected:
-  SesTest() { Fresh(); }
-  ~SesTest() override {
-    Fresh();
-    fakeci::current = nullptr;
-  }
-
-  // Fails on the breaches the adapter noted, then starts over: a new adapter, no pauses, the
-  // connection closed, the trace read from here on.
-  void Fresh() {
-    EXPECT_TRUE(adapter.violations.empty()) << ::testing::PrintToString(adapter.violations);
-    adapter = fakeci::Adapter{};
-    fakeci::current = &adapter;
-    sys.pauses.clear();
-    isConnOpen = 0;
-    traceStart_ = qeltest::ReadFile(TracePath()).size();
-  }
-
-  // Trace lines since Fresh() that match `pattern` from their start, without time stamps. A
-  // line that `want` holds with "qelses:*" for its line number is given that way.
-  std::string Trace(const std::string &pattern = "", const std::string &want = "") const {
-    static const std::regex stamp("[0-9]+\\.[0-9]{3}");
-    const std::regex keep(pattern);
-    const std::string text = qeltest::ReadFile(TracePath());
-    std::istringstream in(text.substr(std::min(traceStart_, text.size())));
-    std::string out;
-    for (std::string line; std::getline(in, line);) {
-      const std::string anyLine = "qelses:*" + line.substr(std::min(line.find(' '), line.size()));
-      if (!std::regex_match(line, stamp) &&
-          std::regex_search(line, keep, std::regex_constants::match_continuous))
-        out += (want.find(anyLine + '\n') != std::string::npos ? anyLine : line) + '\n';
-    }
-    return out;
-  }
-
-  qeltest::FakeSystem sys;
-  fakeci::Adapter adapter;
-  std::size_t traceStart_ = 0;
-};
-
-// A message's nonzero bytes as runs "offset:hex", offsets in decimal. The address field (176 to
-// 179) holds the sender's memory address and is left out.
-std::string NonZero(Bytes m) {
-  std::fill_n(m.begin() + 176, 4, 0);
+// Nonzero bytes from..to-1 as runs "offset:hex", offsets in decimal from `from`.
+std::string NonZero(const Bytes &m, std::size_t from, std::size_t to) {
   std::string s;
-  for (std::size_t i = 0; i < m.size(); ++i) {
-    if (m[i] == 0) continue;
-    if (i == 0 || m[i - 1] == 0) s += qeltest::Cat(" ", std::to_string(i), ":");
-    s += Hex(m[i]);
+  for (std::size_t i = from; i < to; ++i) {
+    if (m[i] != 0) s += Cat(i == from || m[i - 1] == 0 ? Cat(" ", std::to_string(i - from), ":") : "", Hex(m[i]));
   }
-  return s.substr(s.empty() ? 0 : 1);
+  return s.substr(1);
 }
 
-// The first request of SES_WritePage of a page A1 00 ... 00 D4, or of SES_ReadPage of page 0x1A5
-// (0xA5 asked for). The SEND of 9 bytes and the RECEIVEs of 4 and 296 are in the golden file.
-struct LayoutCase { bool send; std::uint32_t length, total; const char *nonzero; };
+// A StringOut page that asks for the VPD of device 16, the buffer (64 bytes) operations read into,
+// and the firmware image.
+const std::uint8_t out[16] = {0x04, 0, 0, 12, 0x69, 0, 0, 0, 16};
+Bytes in(64), image(1509);
 
-const LayoutCase kLayouts[] = {
-    {true, 4, 244, "1:02 7:f4 10:5331 56:08 79:1408 99:14 103:0401 128:08 147:18 151:24 153:3b "
-                   "155:02 191:011d10 196:04 204:a1 207:d4"},
-    {true, 266, 508, "1:02 6:01fc 10:5331 56:08 79:1408 99:14 102:010a01 128:08 146:011e 151:24 "
-                     "153:3b 155:02 191:011d10 195:010a 204:a1 469:d4"},
-    {true, 296, 536, "1:02 6:0218 10:5331 56:08 79:1408 99:14 102:012801 128:08 146:013c 151:24 "
-                     "153:3b 155:02 191:011d10 195:0128 204:a1 499:d4"},
-    {true, 512, 752, "1:02 6:02f0 10:5331 56:08 79:1408 99:14 102:02 104:01 128:08 146:0214 "
-                     "151:24 153:3b 155:02 191:011d10 195:02 204:a1 715:d4"},
-    // The CDB holds only the low 16 bits of the length, the descriptors all of it.
-    {true, 0x10004, 0x100F4, "1:02 5:01 7:f4 10:5331 56:08 79:1408 99:14 101:01 103:0401 128:08 "
-                             "145:01 147:18 151:24 153:3b 155:02 191:011d10 196:04 204:a1 "
-                             "65743:d4"},
-    {false, 9, 252, "1:02 7:fc 10:5331 56:08 79:1401 104:08 123:14 127:0908 147:1d 151:24 153:3b "
-                    "155:02 191:011c01a5 196:09"},
-    {false, 266, 508, "1:02 6:01fc 10:5331 56:08 79:1401 104:08 123:14 126:010a08 146:011e 151:24 "
-                      "153:3b 155:02 191:011c01a5010a"},
-    {false, 512, 752, "1:02 6:02f0 10:5331 56:08 79:1401 104:08 123:14 126:02 128:08 146:0214 "
-                      "151:24 153:3b 155:02 191:011c01a502"},
-};
+struct Row { const char *name; Adapter setup; std::function<std::int32_t()> op; std::string want; };
 
-TEST_F(SesTest, RequestMessagesByteForByte) {
-  for (const LayoutCase &c : kLayouts) {
-    SCOPED_TRACE(c.length);
-    Fresh();
-    Bytes page(c.length, 0), buffer(c.length, 0xEE);
+// Drives each row and compares what it did; after the trace lines come the first nine bytes of each
+// StringOut page sent. Firmware data pages must carry the image in order.
+void Check(const std::vector<Row> &rows, const std::string &keep) {
+  for (const Row &c : rows) {
+    SCOPED_TRACE(c.name);
+    std::string got = Drive(c.setup, c.op, keep, c.want);
+    Bytes sent;
+    for (const Bytes &r : ci.requests) {
+      if (r[192] == 0x1D && r[204] == 0x04) got += Cat("\n", NonZero(r, 204, 213));
+      if (r[192] == 0x1D && r[212] == 0x12) sent.insert(sent.end(), r.begin() + 213, r.begin() + 204 + qel::load_be32(&r[100]));
+    }
+    EXPECT_EQ(got, c.want);
+    EXPECT_TRUE(std::equal(sent.begin(), sent.end(), image.begin()));
+  }
+}
+
+// The first request of SES_WritePage of a page A1 00 ... 00 D4, or of SES_ReadPage of page 0x1A5,
+// for an empty serial number. The address field (176 to 179) holds the sender's memory address and
+// is left out: the same bytes on every host.
+TEST(SesTest, RequestMessagesByteForByte) {
+  const struct { bool send; std::uint32_t length; const char *nonzero; } cases[] = {
+      {true, 4, "1:02 7:f4 56:08 79:1408 99:14 103:0401 128:08 147:18 151:24 153:3b 155:02 191:011d10 196:04 204:a1 207:d4"},
+      // The CDB holds only the low 16 bits of the length, the descriptors all of it.
+      {true, 0x10004, "1:02 5:01 7:f4 56:08 79:1408 99:14 101:01 103:0401 128:08 145:01 147:18 151:24 153:3b 155:02 "
+                      "191:011d10 196:04 204:a1 65743:d4"},
+      {false, 266, "1:02 6:01fc 56:08 79:1401 104:08 123:14 126:010a08 146:011e 151:24 153:3b 155:02 191:011c01a5010a"},
+  };
+  for (const auto &[send, length, nonzero] : cases) {
+    SCOPED_TRACE(length);
+    Bytes page(length), buf(length, 0xEE);
     page.front() = 0xA1;
     page.back() = 0xD4;
-    adapter.pages[0xA5] = page;
-    ASSERT_EQ(c.send ? SES_WritePage("S1", c.length, page.data())
-                     : SES_ReadPage("S1", 0x1A5, c.length, buffer.data()),
-              SES_OK);
-    EXPECT_EQ(adapter.requests.at(0).size(), c.total);
-    EXPECT_EQ(NonZero(adapter.requests.at(0)), c.nonzero);
-    EXPECT_EQ(buffer, c.send ? Bytes(c.length, 0xEE) : page);
+    const auto op = [&] { return send ? SES_WritePage("", length, page.data()) : SES_ReadPage("", 0x1A5, length, buf.data()); };
+    Drive({.page = page}, op, "");
+    Bytes &m = ci.requests.at(0);
+    EXPECT_EQ(m.size(), qel::load_be32(&m[4]));  // as long as its header says
+    std::fill_n(m.begin() + 176, 4, 0);
+    EXPECT_EQ(NonZero(m, 0, m.size()), nonzero);
+    EXPECT_EQ(buf, send ? Bytes(length, 0xEE) : page);
   }
 }
 
-// The requests of a fixed set of operations against a golden file: the same file must pass on
-// the development host and on the big-endian target, so no field may depend on the host's byte
-// order or word size (the address field is masked).
-TEST_F(SesTest, RequestBytesMatchTheGoldenFile) {
-  const std::uint8_t stringOut[16] = {0x04, 0x00, 0x00, 0x0C, 0x69, 0x00, 0x00, 0x00, 0x10,
-                                      0x00, 0x00, 0x00, 0xA1, 0xB2, 0xC3, 0xD4};
-  std::uint8_t page[296], in[204], image[20];
-  for (std::size_t i = 0; i < sizeof image; ++i) image[i] = static_cast<std::uint8_t>(0xF0 - i);
-
-  ASSERT_EQ(SES_WritePage("SER-GOLDEN-0001", 16, stringOut), SES_OK);
-  ASSERT_EQ(SES_ReadPage("SER-GOLDEN-0001", 0x101, 296, page), SES_OK);
-  ASSERT_EQ(SES_ReadStringPage("SER-GOLDEN-0001", 16, stringOut, 204, in, 0), SES_OK);
-  ASSERT_EQ(SES_DownloadFwTransfer("SER-GOLDEN-0001", 0x1234, image, sizeof image), SES_OK);
-  ASSERT_EQ(SES_DownloadFwCommit("SER-GOLDEN-0001", 0x1234), SES_OK);
-
-  std::string text;
-  for (std::size_t i = 0; i < adapter.requests.size(); ++i) {
-    Bytes bytes = adapter.requests[i];
-    std::fill_n(bytes.begin() + 176, 4, 0);
-    text += "# request " + std::to_string(i) + ", " + std::to_string(bytes.size()) + " bytes\n";
-    text += Hex(bytes) + "\n";
-  }
-  // QEL_SES_WRITE_GOLDEN=1 rewrites the file (on the host) after a deliberate format change.
-  const std::string path = QEL_SOURCE_DIR "/tests/ses/golden/requests.hex";
-  const char *write = std::getenv("QEL_SES_WRITE_GOLDEN");
-  if (write != nullptr && std::string(write) == "1") std::ofstream(path, std::ios::binary) << text;
-  EXPECT_EQ(text, qeltest::ReadFile(path));
+// Answers that fail the first request of a read (the page RECEIVE), which the second attempt then
+// reads. The read's Trying lines are left out.
+TEST(SesTest, AnswerChecks) {
+  const auto exit = [](auto rc) {
+    return Cat("\n178 SES_SendCIRequest: Exit, rc = ", rc, "\n336 SES_RecvDiagnosticResult: Exit rc = ", rc);
+  };
+  const auto first = [](const Reply &r) { return Adapter{.page = {0x02, 0x00, 0x00, 0x10}, .responder = Fail(0, 1, r)}; };
+  const auto read = [] { return SES_ReadPage(kSerial, 2, 4, in.data()); };
+  const std::string retried = "open R02:4 R02:4 R08:4 | 0 | usleep 0 usleep 25000\n";
+  Check({{"DirectiveIsSigned", first(Directive(0xFF)), read, retried + "160 Directive failed : -1" + exit("4101")},
+         {"OnlyByte52Set", first({.edit = [](Bytes &b) { b[52] = 0x80; }}), read,
+          retried + "164 Network result    : 0\n165 Application result: 0" + exit("4101")},
+         {"ResultFieldSigns", first({.edit = [](Bytes &b) { b[53] = 0xC8; b[54] = 0xFF; }}), read,
+          retried + "164 Network result    : 200\n165 Application result: -256" + exit("4101")},
+         {"Busy", first({.sendErrno = EBUSY}), read, retried + "173 SES_SendCIRequest: CI ERROR conRC = -1" + exit("4107")},
+         {"RequestStatusWithoutExitTrace", first({.requestStatus = 5}), read, retried +
+          "147 SES_SendCIRequest: CI ERROR responseStatus = 5\n336 SES_RecvDiagnosticResult: Exit rc = 4101"},
+         // Were they kept, the FF bytes past the message would fail every check.
+         {"BodyLongerThanTheMessage", first({.edit = [](Bytes &b) { b.resize(b.size() + 4096, 0xFF); }}), read,
+          "open R02:4 R08:4 | 0 | usleep 0\n* SES_SendCIRequest: answer body of 4340 bytes longer than the message, 244 kept"}},
+        "(?!467 )");
 }
 
-// Answers that fail the first request of a read (the page RECEIVE) with `rc`, after which the
-// second attempt reads the page. `trace` leaves out the read's Trying lines and the RECEIVE's
-// exit line, which carries `rc`.
-struct AnswerCase { const char *name; Reply reply; std::int32_t rc; const char *trace; };
-
-const AnswerCase kAnswers[] = {
-    {"DirectiveIsSigned", Directive(0xFF), SES_RC_CI_FAILED,
-     "qelses:160 Directive failed : -1\n"
-     "qelses:178 SES_SendCIRequest: Exit, rc = 4101\n"},
-    {"OnlyByte52Set", {.edit = [](Bytes &b) { b[52] = 0x80; }}, SES_RC_CI_FAILED,
-     "qelses:164 Network result    : 0\n"
-     "qelses:165 Application result: 0\n"
-     "qelses:178 SES_SendCIRequest: Exit, rc = 4101\n"},
-    {"ResultFieldSigns", {.edit = [](Bytes &b) { b[53] = 0xC8; b[54] = 0xFF; }}, SES_RC_CI_FAILED,
-     "qelses:164 Network result    : 200\n"
-     "qelses:165 Application result: -256\n"
-     "qelses:178 SES_SendCIRequest: Exit, rc = 4101\n"},
-    {"Busy", SendFails(EBUSY), SES_RC_BUSY,
-     "qelses:173 SES_SendCIRequest: CI ERROR conRC = -1\n"
-     "qelses:178 SES_SendCIRequest: Exit, rc = 4107\n"},
-    {"OtherSendFailure", SendFails(EIO), SES_RC_CI_FAILED,
-     "qelses:173 SES_SendCIRequest: CI ERROR conRC = -1\n"
-     "qelses:178 SES_SendCIRequest: Exit, rc = 4101\n"},
-    {"RequestStatusWithoutExitTrace", {.requestStatus = 5}, SES_RC_CI_FAILED,
-     "qelses:147 SES_SendCIRequest: CI ERROR responseStatus = 5\n"},
-    {"NegativeBodySize", {.reportedSize = -1}, SES_RC_CI_FAILED,
-     "qelses:* SES_SendCIRequest: unusable answer body (size -1)\n"
-     "qelses:178 SES_SendCIRequest: Exit, rc = 4101\n"},
-    {"MissingBody", {.reportedSize = 244, .nullBody = true}, SES_RC_CI_FAILED,
-     "qelses:* SES_SendCIRequest: unusable answer body (size 244)\n"
-     "qelses:178 SES_SendCIRequest: Exit, rc = 4101\n"},
-    // Were they kept, the FF bytes past the message would fail every check.
-    {"BodyLongerThanTheMessage", {.edit = [](Bytes &b) { b.resize(b.size() + 4096, 0xFF); }},
-     SES_OK,
-     "qelses:* SES_SendCIRequest: answer body of 4340 bytes longer than the message, 244 kept\n"},
-};
-
-TEST_F(SesTest, AnswerChecks) {
-  for (const AnswerCase &c : kAnswers) {
-    SCOPED_TRACE(c.name);
-    Fresh();
-    adapter.pages[2] = {0x02, 0x00, 0x00, 0x10};
-    adapter.responder = Fail(0, 1, c.reply);
-    Bytes buffer(4, 0xEE);
-    EXPECT_EQ(SES_ReadPage(kSerial, 2, 4, buffer.data()), SES_OK);
-    EXPECT_EQ(buffer, adapter.pages[2]);
-    EXPECT_EQ(Trace("qelses:(?!467 |336 )", c.trace), c.trace);
-    const std::string exit = "qelses:336 SES_RecvDiagnosticResult: Exit rc = ";
-    EXPECT_EQ(Trace("qelses:336 "), c.rc == SES_OK ? "" : exit + std::to_string(c.rc) + "\n");
-  }
-}
-
-// Trying values and pauses (3,000,000 us in all) of the nine attempts a page operation makes.
-const char *const kTrying[9] = {"0 0",           "25000 0",       "50000 25000",
-                                "75000 100000",  "100000 250000", "125000 500000",
-                                "150000 875000", "175000 1400000", "200000 2100000"};
-const char *const kPauses[9] = {"usleep 0",      "usleep 25000",  "usleep 75000",
-                                "usleep 150000", "usleep 250000", "usleep 375000",
-                                "usleep 525000", "usleep 700000", "usleep 900000"};
-
-struct RetryCase {
-  const char *name;
-  bool write;  // SES_WritePage of the page, else SES_ReadPage of it
-  std::uint8_t shortStatus;
-  Responder responder;
-  std::int32_t rc;
-  std::size_t attempts;
-  bool delivered;  // the read's buffer holds the page
-};
-
-const RetryCase kRetries[] = {
-    {"WriteFirstTry", true, 0, nullptr, SES_OK, 1, false},
-    {"WriteShortStatusFive", true, 5, nullptr, SES_RC_ENCLOSURE_STATUS, 9, false},
-    // A failed status read fails the attempt; busy is retried; the last attempt's code counts.
-    {"WriteStatusReadFailsThenBusy", true, 0,
-     [](std::size_t i, const Bytes &) {
-       return i == 0 ? Reply{} : i == 1 ? Directive(3) : SendFails(EBUSY);
-     },
-     SES_RC_BUSY, 9, false},
-    {"WriteThirdAttemptSucceeds", true, 0, Fail(0, 2, SendFails(EIO)), SES_OK, 3, false},
-    {"ReadWhateverTheShortStatus", false, 7, nullptr, SES_OK, 1, true},
-    {"ReadStatusKeepsFailing", false, 0,
-     [](std::size_t, const Bytes &r) { return r[194] == 0x08 ? SendFails(EIO) : Reply{}; },
-     SES_RC_CI_FAILED, 9, true},
-    {"ReadPageKeepsFailing", false, 0, Fail(0, 99, Directive(1)), SES_RC_CI_FAILED, 9, false},
-};
-
-TEST_F(SesTest, PageRetry) {
-  const Bytes page = {0x02, 0x00, 0x00, 0xDC, 0x11, 0x22};
-  for (const RetryCase &c : kRetries) {
-    SCOPED_TRACE(c.name);
-    Fresh();
-    adapter.shortEncStatus = c.shortStatus;
-    adapter.responder = c.responder;
-    adapter.pages[2] = page;
-    Bytes buffer(6, 0xEE);
-    EXPECT_EQ(c.write ? SES_WritePage(kSerial, 6, page.data())
-                      : SES_ReadPage(kSerial, 2, 6, buffer.data()),
-              c.rc);
-    std::string want;
-    for (std::size_t i = 0; i < c.attempts; ++i) {
-      want += (c.write ? "qelses:386 SES_WritePage: Trying " : "qelses:467 SES_ReadPage: Trying ") +
-              std::string(kTrying[i]) + "\n";
-      if (c.shortStatus == 5) want += "qelses:409 SES_WritePage: ShortEnc Status = 5!!!!\n";
+// The nine attempts of a page operation: Trying step and total so far, then the pause, 25000 us
+// times 0, 1, 3, 6, ... (3,000,000 us in all); the last attempt's code counts. `first` and `later`:
+// the calls of the first attempt and of each later one.
+TEST(SesTest, PageRetry) {
+  static const std::uint8_t control[6] = {0x02, 0x00, 0x00, 0xDC, 0x11, 0x22};
+  const auto write = [] { return SES_WritePage(kSerial, 6, control); };
+  const auto read = [] { return SES_ReadPage(kSerial, 2, 6, in.data()); };
+  const struct { const char *name; Adapter setup; bool write; const char *first, *later, *rc; } cases[] = {
+      {"WriteShortStatusFive", {.shortStatus = 5}, true, " S6 R08:4", " S6 R08:4", "86"},
+      // A failed status read fails the attempt; busy is retried.
+      {"WriteStatusReadFailsThenBusy", {.responder = [](std::size_t i, const Bytes &) {
+         return i == 0 ? Reply{} : i == 1 ? Directive(3) : Reply{.sendErrno = EBUSY}; }}, true, " S6 R08:4", " S6", "4107"},
+      {"ReadStatusKeepsFailing", {.responder = [](auto, const Bytes &r) { return Reply{.sendErrno = r[194] == 8 ? EIO : 0}; }},
+       false, " R02:6 R08:4", " R02:6 R08:4", "4101"},
+  };
+  std::vector<Row> rows;
+  for (const auto &c : cases) {
+    std::string calls = Cat("open", c.first), pauses, trace;
+    for (std::int32_t i = 0, total = 0; i < 9; total += 12500 * i * (i + 1), ++i) {
+      calls += i > 0 ? c.later : "";
+      pauses += Cat(" usleep ", std::to_string(12500 * i * (i + 1)));
+      trace += Cat(c.write ? "\n386 SES_WritePage" : "\n467 SES_ReadPage", ": Trying ", std::to_string(25000 * i), " ",
+                   std::to_string(total), c.setup.shortStatus != 0 ? "\n409 SES_WritePage: ShortEnc Status = 5!!!!" : "");
     }
-    if (c.rc != SES_OK)
-      want += std::string(c.write ? "qelses:417 SES_WritePage" : "qelses:498 SES_ReadPage") +
-              ": Exit, rc = " + std::to_string(c.rc) + "\n";
-    EXPECT_EQ(Trace("qelses:(386|409|417|467|498) "), want);
-    EXPECT_EQ(sys.pauses, std::vector<std::string>(kPauses, kPauses + c.attempts));
-    EXPECT_EQ(buffer, c.delivered ? page : Bytes(6, 0xEE));
+    const std::string exit = Cat(c.write ? "\n417 SES_WritePage" : "\n498 SES_ReadPage", ": Exit, rc = ", c.rc);
+    rows.push_back({c.name, c.setup, c.write ? write : read, Cat(calls, " | ", c.rc, " |", pauses, trace, exit)});
   }
+  Check(rows, "(386|409|417|467|498) ");
 }
 
-const std::uint8_t kOutPage[16] = {0x04, 0, 0, 12, 0x69, 0, 0, 0, 16};
-std::uint8_t gInPage[64];
-
-struct OpCase { std::string name; std::int32_t (*run)(const char *serial); const char *trace; };
-
-const OpCase kOps[] = {
-    {"SES_WritePage", [](const char *sn) { return SES_WritePage(sn, 16, kOutPage); },
-     "qelses:375 SES_WritePage: Connection Failed (RC = -7)\n"},
-    {"SES_ReadPage", [](const char *sn) { return SES_ReadPage(sn, 1, 64, gInPage); },
-     "qelses:456 SES_WritePage: Connection Failed (RC = -7)\n"},
-    {"SES_ReadStringPage",
-     [](const char *sn) { return SES_ReadStringPage(sn, 16, kOutPage, 64, gInPage, 0); },
-     "qelses:544 SES_WritePage: Connection Failed (RC = -7)\n"},
-    {"SES_DownloadFwTransfer",
-     [](const char *sn) { return SES_DownloadFwTransfer(sn, 3, kOutPage, 3); },
-     "qelses:620 SES_DownloadFwTransfer: Entry SN:IRC0012345, Dev:3\n"
-     "qelses:629 SES_WritePage: Connection Failed (RC = -7)\n"},
-    {"SES_DownloadFwCommit", [](const char *sn) { return SES_DownloadFwCommit(sn, 3); },
-     "qelses:744 SES_DownloadFwCommit: Entry SN:IRC0012345, Dev:3\n"
-     "qelses:753 SES_WritePage: Connection Failed (RC = -7)\n"},
-};
-
-// Every operation opens the connection while it is not open; a failed open is tried again by
-// the next operation, not by the retry loop. The exit handler closes only an open connection.
-// Serial numbers over 37 characters are refused untried.
-TEST_F(SesTest, ConnectionAndSerialNumber) {
-  for (const OpCase &c : kOps) {
+// Each operation opens the connection while it is not open: after a failed open (-7) the next call
+// opens; the exit handler closes only an open connection. The request's field holds a 37-character
+// serial number and its NUL; a longer one is refused untried.
+TEST(SesTest, ConnectionAndSerialNumber) {
+  const struct { std::string name; std::int32_t (*run)(const char *); const char *failed; } cases[] = {
+      {"SES_WritePage", [](const char *sn) { return SES_WritePage(sn, 16, out); }, "375"},
+      {"SES_ReadPage", [](const char *sn) { return SES_ReadPage(sn, 1, 64, in.data()); }, "456"},
+      {"SES_ReadStringPage", [](const char *sn) { return SES_ReadStringPage(sn, 16, out, 64, in.data(), 0); }, "544"},
+      {"SES_DownloadFwTransfer", [](const char *sn) { return SES_DownloadFwTransfer(sn, 3, out, 3); }, "629"},
+      {"SES_DownloadFwCommit", [](const char *sn) { return SES_DownloadFwCommit(sn, 3); }, "753"},
+  };
+  const std::string fits(37, 'S'), tooLong(38, 'X');
+  for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    Fresh();
-    adapter.openRc = -7;
-    SES_CloseCIConnection();
-    EXPECT_EQ(c.run(kSerial), SES_RC_OPEN_FAILED);
-    SES_CloseCIConnection();
-    EXPECT_EQ(Trace(), c.trace);
-    EXPECT_EQ(adapter.log, "open");
-    adapter.openRc = 0;
-    c.run(kSerial);
-    EXPECT_TRUE(adapter.log.starts_with("open open ")) << adapter.log;
-    adapter.log.clear();
-    EXPECT_NE(c.run(std::string(37, 'S').c_str()), SES_RC_SERIAL_TOO_LONG);
-    const Bytes &last = adapter.requests.back();  // the field holds the serial and its NUL
-    EXPECT_EQ(std::string(last.begin() + 10, last.begin() + 48), std::string(37, 'S') + '\0');
-    SES_CloseCIConnection();
-    EXPECT_TRUE(adapter.log.find("open") == std::string::npos && adapter.log.ends_with(" close"))
-        << adapter.log;
-    EXPECT_EQ(Trace("qelses:98 "), "qelses:98 SES_CloseCIConnection: Closing CI Connection\n");
-
-    Fresh();
-    EXPECT_EQ(c.run(std::string(38, 'X').c_str()), SES_RC_SERIAL_TOO_LONG);
-    EXPECT_EQ(adapter.log, "");
-    EXPECT_TRUE(sys.pauses.empty());
-    const std::string refusal = "qelses:* " + c.name + ": Serial number missing or longer than 37 "
-                                "characters, refused\n";
-    EXPECT_EQ(Trace("qelses:\\d+ SES_\\w+: Serial", refusal), refusal);
+    const std::string got = Drive({.openRc = -7}, [&] {
+      SES_CloseCIConnection();
+      const std::int32_t rc = c.run(kSerial);
+      ci.openRc = 0;
+      EXPECT_EQ(c.run(fits.c_str()), SES_OK);
+      SES_CloseCIConnection();
+      return rc;
+    }, "(98|375|456|544|629|753) ");
+    EXPECT_TRUE(got.starts_with("open open ") && got.find(" close | 4097 |") != std::string::npos) << got;
+    EXPECT_EQ(got.substr(got.find('\n') + 1),
+              Cat(c.failed, " SES_WritePage: Connection Failed (RC = -7)\n98 SES_CloseCIConnection: Closing CI Connection"));
+    EXPECT_EQ(std::string(ci.requests.back().begin() + 10, ci.requests.back().begin() + 48), fits + '\0');
+    const std::string refusal = Cat("* ", c.name, ": Serial number missing or longer than 37 characters, refused");
+    EXPECT_EQ(Drive({}, [&] { return c.run(tooLong.c_str()); }, "\\d+ SES_\\w+: Serial", refusal), " | 4110 |\n" + refusal);
   }
 }
 
-// One string exchange: send, pause, fetch page 4; failures give 4098 except a busy adapter.
-struct StringCase {
-  const char *name;
-  Responder responder;
-  std::uint32_t delayMs;
-  std::int32_t rc;
-  const char *log;
-  const char *pause;
-};
-
-const StringCase kStrings[] = {
-    {"Succeeds", nullptr, 7, SES_OK, "open S16 R04:10", "usleep 7000"},
-    {"SendFailsStillPauses", Fail(0, 1, SendFails(EIO)), 25, SES_RC_STRING_PAGE, "open S16",
-     "usleep 25000"},
-    {"SendBusy", Fail(0, 1, SendFails(EBUSY)), 0, SES_RC_BUSY, "open S16", "usleep 0"},
-    {"FetchBusy", Fail(1, 2, SendFails(EBUSY)), 0, SES_RC_BUSY, "open S16 R04:10", "usleep 0"},
-    {"FetchFails", Fail(1, 2, Directive(2)), 0, SES_RC_STRING_PAGE, "open S16 R04:10", "usleep 0"},
-};
-
-TEST_F(SesTest, StringExchange) {
-  const Bytes page = {0x04, 0x00, 0x00, 0x10, 0x69, 0x00, 0x00, 0x00, 0x10, 0xAB};
-  for (const StringCase &c : kStrings) {
-    SCOPED_TRACE(c.name);
-    Fresh();
-    adapter.responder = c.responder;
-    adapter.pages[4] = page;
-    Bytes in(10, 0xEE);
-    EXPECT_EQ(SES_ReadStringPage(kSerial, 16, kOutPage, 10, in.data(), c.delayMs), c.rc);
-    EXPECT_EQ(sys.pauses, std::vector<std::string>{c.pause});
-    EXPECT_EQ(adapter.log, c.log);
-    EXPECT_EQ(in, c.rc == SES_OK ? page : Bytes(10, 0xEE));
-    const std::string exit = "qelses:574 SES_ReadStringPage: Exit, rc = " + std::to_string(c.rc);
-    EXPECT_EQ(Trace("qelses:574 "), c.rc == SES_OK ? "" : exit + "\n");
-  }
-}
-
-// A progress line of the firmware transfer.
-std::string Progress(const char *rc, const char *sentOfTotal) {
-  return std::string("qelses:699 SES_DownloadFwTransfer: SendDiag Data rc=") + rc +
-         ", qelses:703 (Sent/Total): " + sentOfTotal + "\n";
-}
-
-// Device 0x112: its low byte, with the start flag 0x40 on the start page (nine bytes sent), then
-// on each data page, whose image bytes follow its header.
-struct TransferCase {
-  const char *name;
-  std::uint32_t imageLength;
-  Responder responder;
-  std::uint8_t shortStatus;
-  std::int32_t rc;
-  const char *log;
-  std::vector<std::string> headers;  // first 9 bytes of each page sent
-  std::string trace;                 // the transfer's own lines
-};
-
-const TransferCase kTransfers[] = {
-    {"EmptyImage", 0, nullptr, 0, SES_OK, "open S9", {"04 00 00 05 3c 00 00 00 52"},
-     "qelses:651 SES_DownloadFwTransfer: SendDiag Start rc = 0\n"
-     "qelses:707 SES_DownloadFwTransfer: Exit, rc = 0\n"},
-    {"OneByteOverAPage", 504, nullptr, 0, SES_OK, "open S9 S512 R08:4 S10 R08:4",
-     {"04 00 00 05 3c 00 00 00 52", "04 00 01 fc 3c 00 00 00 12", "04 00 00 06 3c 00 00 00 12"},
-     "qelses:651 SES_DownloadFwTransfer: SendDiag Start rc = 0\n" +
-         Progress("0", "503 / 504 (99.801587%)") + Progress("0", "504 / 504 (100.000000%)") +
-         "qelses:707 SES_DownloadFwTransfer: Exit, rc = 0\n"},
-    {"TwoFullPages", 1006, nullptr, 0, SES_OK, "open S9 S512 R08:4 S512 R08:4",
-     {"04 00 00 05 3c 00 00 00 52", "04 00 01 fc 3c 00 00 00 12", "04 00 01 fc 3c 00 00 00 12"},
-     "qelses:651 SES_DownloadFwTransfer: SendDiag Start rc = 0\n" +
-         Progress("0", "503 / 1006 (50.000000%)") + Progress("0", "1006 / 1006 (100.000000%)") +
-         "qelses:707 SES_DownloadFwTransfer: Exit, rc = 0\n"},
-    {"SecondDataPageFails", 1509, Fail(3, 4, SendFails(EIO)), 0, SES_RC_CI_FAILED,
-     "open S9 S512 R08:4 S512",
-     {"04 00 00 05 3c 00 00 00 52", "04 00 01 fc 3c 00 00 00 12", "04 00 01 fc 3c 00 00 00 12"},
-     "qelses:651 SES_DownloadFwTransfer: SendDiag Start rc = 0\n" +
-         Progress("0", "503 / 1509 (33.333333%)") + Progress("4101", "1006 / 1509 (66.666667%)") +
-         "qelses:707 SES_DownloadFwTransfer: Exit, rc = 4101\n"},
-    {"NonzeroShortStatus", 600, nullptr, 2, SES_RC_ENCLOSURE_STATUS, "open S9 S512 R08:4",
-     {"04 00 00 05 3c 00 00 00 52", "04 00 01 fc 3c 00 00 00 12"},
-     "qelses:651 SES_DownloadFwTransfer: SendDiag Start rc = 0\n"
-     "qelses:693 SES_DownloadFwTransfer: ShortEnc Status = 2!!!!\n" +
-         Progress("86", "503 / 600 (83.833333%)") +
-         "qelses:707 SES_DownloadFwTransfer: Exit, rc = 86\n"},
-    // No wait after a failed start page.
-    {"StartPageFails", 10, Fail(0, 99, SendFails(EBUSY)), 0, SES_RC_BUSY, "open S9",
-     {"04 00 00 05 3c 00 00 00 52"},
-     "qelses:651 SES_DownloadFwTransfer: SendDiag Start rc = 4107\n"
-     "qelses:707 SES_DownloadFwTransfer: Exit, rc = 4107\n"},
-};
-
-TEST_F(SesTest, FwTransfer) {
-  for (const TransferCase &c : kTransfers) {
-    SCOPED_TRACE(c.name);
-    Fresh();
-    adapter.responder = c.responder;
-    adapter.shortEncStatus = c.shortStatus;
-    Bytes image(c.imageLength);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + 5);
-    EXPECT_EQ(SES_DownloadFwTransfer(kSerial, 0x112, image.data(), c.imageLength), c.rc);
-    EXPECT_EQ(adapter.log, c.log);
-    std::vector<std::string> headers;
-    auto next = image.begin();
-    for (const Bytes &r : adapter.requests) {
-      if (r[192] != 0x1D) continue;
-      const auto data = r.begin() + 204, end = data + qel::load_be32(&r[100]);
-      headers.push_back(Hex(Bytes(data, data + 9)));
-      EXPECT_TRUE(std::equal(data + 9, end, next)) << headers.size();
-      next += end - data - 9;
-    }
-    EXPECT_EQ(headers, c.headers);
-    EXPECT_EQ(sys.pauses, std::vector<std::string>(c.rc == SES_RC_BUSY ? 0 : 1, "sleep 10"));
-    EXPECT_EQ(Trace("qelses:(651|693|699|707) "), c.trace);
-  }
-}
-
-// The commit page's bytes are in the golden file.
-struct CommitCase {
-  const char *name;
-  Responder responder;
-  std::uint8_t shortStatus;
-  std::int32_t rc;
-  const char *log;
-  std::vector<std::string> pauses;
-  const char *reads;  // the code of each status read, as traced
-  const char *trace;  // the commit's other lines
-};
-
-const CommitCase kCommits[] = {
-    {"ThirdStatusReadAnswers", Fail(1, 3, SendFails(EIO)), 0, SES_OK, "open S9 R08:4 R08:4 R08:4",
-     {"sleep 20", "sleep 5"}, "4101 4101 0",
-     "qelses:775 SES_DownloadFwCommit: SendDiag Commit rc = 0\n"
-     "qelses:803 SES_DownloadFwCommit: Exit, rc = 0\n"},
-    // The tenth status read is busy, the others fail otherwise: the last read's code counts.
-    {"AllTenStatusReadsFail",
-     [](std::size_t i, const Bytes &) {
-       return i == 0 ? Reply{} : SendFails(i == 10 ? EBUSY : EIO);
-     },
-     0, SES_RC_BUSY, "open S9 R08:4 R08:4 R08:4 R08:4 R08:4 R08:4 R08:4 R08:4 R08:4 R08:4",
-     {"sleep 20"}, "4101 4101 4101 4101 4101 4101 4101 4101 4101 4107",
-     "qelses:775 SES_DownloadFwCommit: SendDiag Commit rc = 0\n"
-     "qelses:803 SES_DownloadFwCommit: Exit, rc = 4107\n"},
-    {"NonzeroShortStatus", nullptr, 9, SES_RC_ENCLOSURE_STATUS, "open S9 R08:4",
-     {"sleep 20", "sleep 5"}, "0",
-     "qelses:775 SES_DownloadFwCommit: SendDiag Commit rc = 0\n"
-     "qelses:799 SES_DownloadFwCommit: ShortEnc Status = 9!!!!\n"
-     "qelses:803 SES_DownloadFwCommit: Exit, rc = 86\n"},
-    {"CommitPageFails", Fail(0, 99, SendFails(EIO)), 0, SES_RC_CI_FAILED, "open S9", {}, "",
-     "qelses:775 SES_DownloadFwCommit: SendDiag Commit rc = 4101\n"
-     "qelses:803 SES_DownloadFwCommit: Exit, rc = 4101\n"},
-};
-
-TEST_F(SesTest, FwCommit) {
-  for (const CommitCase &c : kCommits) {
-    SCOPED_TRACE(c.name);
-    Fresh();
-    adapter.responder = c.responder;
-    adapter.shortEncStatus = c.shortStatus;
-    EXPECT_EQ(SES_DownloadFwCommit(kSerial, 0x143), c.rc);
-    EXPECT_EQ(adapter.log, c.log);
-    EXPECT_EQ(sys.pauses, c.pauses);
-    EXPECT_EQ(Trace("qelses:(775|799|803) "), c.trace);
-    std::string reads;
-    std::istringstream codes(c.reads);
-    for (std::string rc; codes >> rc;)
-      reads += "qelses:786 SES_DownloadFwCommit: RecvDiag ShortEncStatus rc = " + rc + "\n";
-    EXPECT_EQ(Trace("qelses:786 "), reads);
-  }
+// The string exchange: send, pause, fetch page 4, failures 4098. The firmware download of device
+// 0x112: a start page of nine bytes (its low byte with the flag 0x40), then pages of its low byte and
+// the image; the commit of device 0x143 (flag 0x80).
+TEST(SesTest, StringExchangeAndFirmware) {
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + 5);
+  const auto exchange = [](std::uint32_t ms) { return [ms] { return SES_ReadStringPage(kSerial, 16, out, 10, in.data(), ms); }; };
+  const auto transfer = [](std::uint32_t n) { return [n] { return SES_DownloadFwTransfer(kSerial, 0x112, image.data(), n); }; };
+  const auto commit = [] { return SES_DownloadFwCommit(kSerial, 0x143); };
+  // A progress line: the code, then sent / total.
+  const auto data = [](auto rc, auto n) {
+    return Cat("\n699 SES_DownloadFwTransfer: SendDiag Data rc=", rc, ", qelses:703 (Sent/Total): ", n);
+  };
+  const auto reads = [](const char *rc, int n) {  // status reads after the commit
+    std::string s;
+    while (n-- > 0) s += Cat("\n786 SES_DownloadFwCommit: RecvDiag ShortEncStatus rc = ", rc);
+    return s;
+  };
+  const std::string start = "\n651 SES_DownloadFwTransfer: SendDiag Start rc = ";
+  const std::string end = "\n707 SES_DownloadFwTransfer: Exit, rc =";
+  const std::string commitSent = "\n775 SES_DownloadFwCommit: SendDiag Commit rc = ";
+  const std::string done = "\n803 SES_DownloadFwCommit: Exit, rc = ";
+  const std::string startPage = "\n0:04 3:053c 8:52", fullPage = "\n0:04 2:01fc3c 8:12", commitPage = "\n0:04 3:053c 8:c3";
+  Check({{"StringSucceeds", {}, exchange(7), "open S16 R04:10 | 0 | usleep 7000\n0:04 3:0c69 8:10"},
+         {"StringSendFailsStillPauses", {.responder = Fail(0, 1, {.sendErrno = EIO})}, exchange(25),
+          "open S16 | 4098 | usleep 25000\n574 SES_ReadStringPage: Exit, rc = 4098\n0:04 3:0c69 8:10"},
+         {"OneByteOverAPage", {}, transfer(504), "open S9 S512 R08:4 S10 R08:4 | 0 | sleep 10" + start + "0" +
+          data("0", "503 / 504 (99.801587%)") + data("0", "504 / 504 (100.000000%)") + end + " 0" + startPage + fullPage +
+          "\n0:04 3:063c 8:12"},
+         {"DataPageFails", {.responder = Fail(1, 2, {.sendErrno = EIO})}, transfer(1509),
+          "open S9 S512 | 4101 | sleep 10" + start + "0" + data("4101", "503 / 1509 (33.333333%)") + end + " 4101" + startPage +
+              fullPage},
+         {"TransferShortStatus", {.shortStatus = 2}, transfer(600), "open S9 S512 R08:4 | 86 | sleep 10" + start + "0" +
+          "\n693 SES_DownloadFwTransfer: ShortEnc Status = 2!!!!" + data("86", "503 / 600 (83.833333%)") + end + " 86" +
+              startPage + fullPage},
+         // No wait after a failed start page.
+         {"StartPageFails", {.responder = Fail(0, 99, {.sendErrno = EBUSY})}, transfer(10),
+          "open S9 | 4107 |" + start + "4107" + end + " 4107" + startPage},
+         {"ThirdStatusReadAnswers", {.responder = Fail(1, 3, {.sendErrno = EIO})}, commit,
+          "open S9 R08:4 R08:4 R08:4 | 0 | sleep 20 sleep 5" + commitSent + "0" + reads("4101", 2) + reads("0", 1) + done + "0" +
+              commitPage},
+         // The tenth status read is busy, the others fail otherwise: the last read's code counts.
+         {"AllTenStatusReadsFail",
+          {.responder = [](std::size_t i, const Bytes &) { return Reply{.sendErrno = i == 10 ? EBUSY : i ? EIO : 0}; }},
+          commit, "open S9 R08:4 R08:4 R08:4 R08:4 R08:4 R08:4 R08:4 R08:4 R08:4 R08:4 | 4107 | sleep 20" + commitSent + "0" +
+          reads("4101", 9) + reads("4107", 1) + done + "4107" + commitPage},
+         {"CommitShortStatus", {.shortStatus = 9}, commit, "open S9 R08:4 | 86 | sleep 20 sleep 5" + commitSent + "0" +
+          reads("0", 1) + "\n799 SES_DownloadFwCommit: ShortEnc Status = 9!!!!" + done + "86" + commitPage},
+         {"CommitPageFails", {.responder = Fail(0, 99, {.sendErrno = EIO})}, commit,
+          "open S9 | 4101 |" + commitSent + "4101" + done + "4101" + commitPage}},
+        "(574|651|693|699|707|775|786|799|803) ");
 }
 
 }  // namespace
+
+// The options, the result area, the response block's buffer address and the order of the calls are
+// checked by the simulated adapter's library, which every process run of the utility goes through.
+extern "C" {
+int32_t niCIOpen(void) { return ci.log += ci.log.empty() ? "open" : " open", ci.openRc; }
+int32_t niCISetOptions(void *, int32_t, int32_t) { return 0; }
+int32_t niCIClose(void) { return ci.log += " close", 0; }
+int32_t niCIBGetRequestStatus(void *) { return ci.reply.requestStatus; }
+int32_t niCIBGetRequestSize(void *) { return static_cast<int32_t>(ci.body.size()); }
+void *niCIBGetRequest(void *) { return ci.body.data(); }
+
+int32_t niCISendSyncRequest(void *request, uint32_t length, void *, void *, void *) {
+  const auto *req = static_cast<const std::uint8_t *>(request);
+  const Bytes &r = ci.requests.emplace_back(req, req + length);
+  const bool send = r.at(192) == 0x1D;
+  const std::uint32_t dataLength = qel::load_be32(&r[send ? 100 : 124]);
+  ci.log += Cat(send ? " S" : Cat(" R", Hex(r[194]), ":"), std::to_string(dataLength));
+  // The command block's address as the adapter's 32-bit sender sees it.
+  EXPECT_EQ(qel::load_be32(&r[176]), static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(req + 184)));
+  ci.reply = ci.responder ? ci.responder(ci.requests.size() - 1, r) : Reply{};
+  errno = ci.reply.sendErrno;
+  if (errno != 0) return -1;
+  ci.body = r;
+  const Bytes page = r[194] == 8 ? Bytes{0x08, ci.shortStatus, 0, 0} : ci.page;
+  if (!send) std::copy_n(page.begin(), std::min<std::size_t>(page.size(), dataLength), ci.body.begin() + 204);
+  if (ci.reply.edit) ci.reply.edit(ci.body);
+  return 0;
+}
+}  // extern "C"
