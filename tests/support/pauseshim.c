@@ -4,21 +4,15 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <unistd.h>
 
 static void record(const char *what, unsigned long value) {
   const char *path = getenv("QEL_PAUSE_LOG");
-  if (path == NULL || *path == '\0') return;
-  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  char line[64];
-  int n = snprintf(line, sizeof line, "%s %lu\n", what, value);
-  if (n > 0) {
-    ssize_t w = write(fd, line, (size_t)n);
-    (void)w;
+  int fd = path == NULL || *path == '\0' ? -1 : open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    dprintf(fd, "%s %lu\n", what, value);
+    close(fd);
   }
-  close(fd);
 }
 
 int usleep(useconds_t usec) {
