@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <span>
 #include <string>
 
-#include "reference_retention.h"
 #include "retention.h"
 
 extern char **environ;
@@ -72,19 +72,21 @@ Figures RunProduct(const std::string &dir, const std::string &own, const QEL_Ret
 }
 
 int GzipProcesses = 0;
-int CountingCompress(const char *path) {
+int CountingCompress(std::span<const char *const> paths) {
   ++GzipProcesses;
-  return QEL_compress_logfile(path);
+  return QEL_RetentionSysDefaults.compressFn(paths);
 }
-int PlainStat(const char *path, struct stat *st) { return stat(path, st); }
-int PlainUnlink(const char *path) { return unlink(path); }
 
+// The rescan-per-deletion loop: the product's per-file walk, which starts one gzip per file.
 Figures RunReference(const std::string &dir, const std::string &own, const QEL_RetentionLimits &limits) {
   GzipProcesses = 0;
-  const qelref::Calls calls{PlainStat, PlainUnlink, CountingCompress};
+  QEL_RetentionSys.compressFn = CountingCompress;
+  QEL_RetentionReport report{};
   const auto start = std::chrono::steady_clock::now();
-  const qelref::Outcome o = qelref::ReferenceTidy(dir, own.c_str(), limits.maxBytes, limits.maxFiles, calls);
-  return Figures{Since(start), o.scans, GzipProcesses, o.deleted};
+  QEL_RetainByRescanning(dir.c_str(), own.c_str(), limits, &report);
+  const double seconds = Since(start);
+  QEL_RetentionSys = QEL_RetentionSysDefaults;
+  return Figures{seconds, report.directoryScans, GzipProcesses, report.filesDeleted};
 }
 
 // One `find` scan that reads every file's status, its output discarded: seconds, or -1.

@@ -29,11 +29,11 @@ void ExpectPlainQuery(const qelhard::Run &run) {
   EXPECT_EQ(run.pausedMicros, 0u);
 }
 
-// A file an hour old, old enough for the trace retention to act on.
-void WriteOld(const std::string &path, const std::string &text, mode_t mode = 0644) {
+// A file an hour old by default, old enough for the trace retention to act on.
+void WriteOld(const std::string &path, const std::string &text, mode_t mode = 0644, int hoursOld = 1) {
   std::ofstream(path, std::ios::binary) << text;
   ASSERT_EQ(chmod(path.c_str(), mode), 0);
-  std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(hoursOld));
 }
 
 void ExpectUntouched(const std::string &path, const std::string &text, mode_t mode) {
@@ -60,14 +60,17 @@ TEST(HostileEnv, TraceDirectoryUnusable) {
 
 // A symbolic link at every name this run's trace can take: the trace is not opened through it.
 TEST(HostileEnv, LinkPlantedAtTheTraceName) {
-  Rig rig;
-  const std::string victim = rig.work.file("victim");
-  WriteOld(victim, "victim data\n", 0600);
-  ExpectPlainQuery(rig.Pcm(kQuery, {"QEL_HARDENING_PLANT_LINK=" + victim}));
-  ExpectUntouched(victim, "victim data\n", 0600);
-  for (const std::string &name : qeltest::ListDir(rig.traceDir)) {
-    const std::string text = qelhard::HostSh("gzip -dcf \"$F\"", rig.traceDir + "/" + name);
-    EXPECT_EQ(text.find("Program qelses_pcm started."), std::string::npos) << name;
+  for (const int hoursOld : {1, 0}) {  // a fresh target must not be taken for this run's trace either
+    Rig rig;
+    const std::string victim = rig.work.file("victim");
+    WriteOld(victim, "victim data\n", 0600, hoursOld);
+    ExpectPlainQuery(rig.Pcm(kQuery, {"QEL_HARDENING_PLANT_LINK=" + victim}));
+    ExpectUntouched(victim, "victim data\n", 0600);
+    for (const std::string &name : qeltest::ListDir(rig.traceDir)) {
+      const std::string text = qelhard::HostSh("gzip -dcf \"$F\"", rig.traceDir + "/" + name);
+      EXPECT_EQ(text.find("Program qelses_pcm started."), std::string::npos) << name;
+      EXPECT_TRUE(hoursOld > 0 || !name.ends_with(".gz")) << name;
+    }
   }
 }
 

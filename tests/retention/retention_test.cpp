@@ -1,283 +1,260 @@
-// Exit handler and trace retention: budget edges, the quiet time, what counts, the
-// keep-or-delete table, files that vanish, two handlers at once, and real process exits
-// (retention_probe) among hostile file names and planted links.
+// Trace retention and the exit handler: one table of directories, each run through the
+// single-listing tidy-up and through its per-file fallback walk, which must decide alike; the
+// compression command's path limit and the gzip batches; the keep-or-delete table; and a real
+// process exit among hostile file names.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <string>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <sstream>
 #include <tuple>
-#include <vector>
+#include <utility>
 
 #include "qeldebug.h"
-#include "retention_helpers.h"
+#include "retention.h"
 #include "testsupport.h"
 
 namespace {
 
-using rettest::Exists;
-using rettest::MakeFile;
-using rettest::seen;
+using qeltest::Cat;
 using Names = std::vector<std::string>;
 
-constexpr std::int64_t kNow = 1796350566;
-constexpr std::int64_t kOld = kNow - 3600;
+constexpr std::int64_t kNow = 1796350566;  // where the fake clock stands
 
-// A scratch directory, a fixed clock and the recording stand-ins; the trace module's globals
-// are put back afterwards.
+// A sparse file of size bytes, or a directory when path ends in "/", last modified at mtime.
+void Make(const std::string &path, std::int64_t size, std::int64_t mtime) {
+  const int fd = path.back() == '/' ? mkdir(path.c_str(), 0755) : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  EXPECT_TRUE(fd >= 0 && (path.back() == '/' || (ftruncate(fd, static_cast<off_t>(size)) == 0 && close(fd) == 0))) << path;
+  const utimbuf times{static_cast<time_t>(mtime), static_cast<time_t>(mtime)};
+  utime(path.c_str(), &times);
+}
+
+// Entries "name:size:age" (age in seconds before the fake clock's now, or "@mtime"); a name
+// ending in "/" is a directory, ">name" a link to nowhere, "-name" removes that entry.
+void Populate(const std::string &dir, const std::string &entries) {
+  std::istringstream in(entries);
+  for (std::string e; in >> e;) {
+    const std::string path = Cat(dir, "/", e.substr(e[0] == '>' || e[0] == '-' ? 1 : 0, e.find(':')));
+    if (e[0] == '-' || e[0] == '>') {
+      EXPECT_EQ(e[0] == '-' ? unlink(path.c_str()) : symlink("nowhere", path.c_str()), 0) << e;
+    } else {
+      const std::size_t s = e.find(':') + 1, a = e.rfind(':') + 1;  // size, age
+      Make(path, std::stoll(e.substr(s, a - s - 1)), e[a] == '@' ? std::stoll(e.substr(a + 1)) : kNow - std::stoll(e.substr(a)));
+    }
+  }
+}
+
+std::string Join(const Names &names) {
+  std::string s;
+  for (const std::string &n : names) s = s.empty() ? n : Cat(s, " ", n);
+  return s;
+}
+
+std::string BaseName(const std::string &path) { return path.substr(path.rfind('/') + 1); }
+
+// What the stand-ins of the system calls saw, by base name, in order, and what they do.
+struct Log {
+  Names compressed, deleted;
+  int failDeletionAt = -1;   // this deletion (from 0) fails, as when another run took the file
+  std::string vanishOnStat;  // removed just before its status is read
+  // Another process's change to the directory, made after the first deletion and before the
+  // next decision. The fallback walk rescans anyway, so it is made in that deletion; the single
+  // listing looks at the directory's time right after its own deletion, so it is made at the
+  // second look.
+  std::function<void()> otherProcess;
+  bool otherAtSecondLook = false;
+  int looks = 0;
+} seen;
+
+// Makes the other process's change and gives the directory a modification time of its own, as
+// a later change would, however coarse the clock.
+void RunOtherProcess(const std::string &dir) {
+  if (!seen.otherProcess) return;
+  std::exchange(seen.otherProcess, nullptr)();
+  std::filesystem::last_write_time(dir, std::filesystem::last_write_time(dir) + std::chrono::seconds(1));
+}
+
+const QEL_RetentionCalls kFakeCalls = {
+    [](const char *path, QEL_FileStatus *status) {
+      if (BaseName(path) == seen.vanishOnStat) unlink(path);
+      return QEL_RetentionSysDefaults.statFn(path, status);
+    },
+    [](const char *path) {
+      if (static_cast<int>(seen.deleted.size()) == seen.failDeletionAt || unlink(path) != 0) return -1;
+      seen.deleted.push_back(BaseName(path));
+      if (!seen.otherAtSecondLook && seen.deleted.size() == 1) RunOtherProcess(std::string(path, std::strrchr(path, '/')));
+      return 0;
+    },
+    // As gzip leaves each file: path".gz" (overwritten), three quarters of the size, the same mtime.
+    [](std::span<const char *const> paths) {
+      for (const char *path : paths) {
+        struct stat st {};
+        if (stat(path, &st) != 0 || rename(path, Cat(path, ".gz").c_str()) != 0) continue;
+        seen.compressed.push_back(BaseName(path));
+        Make(Cat(path, ".gz"), st.st_size - st.st_size / 4, st.st_mtime);
+      }
+      return 0;
+    },
+    [](const char *dir, std::int64_t *stampNs) {
+      if (seen.otherAtSecondLook && seen.deleted.size() == 1 && ++seen.looks == 2) RunOtherProcess(dir);
+      return QEL_RetentionSysDefaults.dirStampFn(dir, stampNs);
+    }};
+
+// A fixed clock and the stand-ins of the system calls with a cleared log.
 class Retention : public ::testing::Test {
  protected:
-  Retention() { clock_.nowSec = kNow; }
-  ~Retention() override {
-    QEL_DebugDir = debugDir_;
-    UtilityName = utility_;
-    UsingIntelligentTracing = 0;
-    FinalReturnCode = -99;
-    DebugStreamName[0] = '\0';
+  Retention() {
+    seen = Log{};
+    QEL_RetentionSys = kFakeCalls;
   }
+  ~Retention() override { QEL_RetentionSys = QEL_RetentionSysDefaults; }
 
   qeltest::FakeSystem clock_;
-  rettest::FakeRetentionSys fakes_;
-  qeltest::ScratchDir dir{"ret"};
-  const char *debugDir_ = QEL_DebugDir;
-  const char *utility_ = UtilityName;
 };
 
-TEST_F(Retention, OldestGoUntilWithinTheDecimalByteBudget) {
-  // Sizes oldest first, and how many of the oldest go.
-  const std::pair<std::vector<std::int64_t>, std::size_t> rows[] = {
-      {{2000000, 2000000, 2000000}, 0}, {{2000000, 2000000, 2000001}, 1},
-      {{1000000, 1000000, 1000000, 5000000}, 2}, {{6000001}, 1}};
-  for (const auto &[sizes, deleted] : rows) {
-    SCOPED_TRACE(sizes.back());
-    qeltest::ScratchDir d("ret-budget");
-    Names survivors;
-    for (std::size_t i = 0; i < sizes.size(); ++i) {
-      const std::string name = qeltest::Cat("f", std::to_string(i), ".gz");
-      MakeFile(d.file(name), sizes[i], kOld + static_cast<std::int64_t>(i));
-      if (i >= deleted) survivors.push_back(name);
+struct Row {
+  const char *files, *own;  // own: this run's trace, or ""
+  QEL_RetentionLimits limits;
+  int failDeletionAt;
+  const char *vanishOnStat, *otherProcess;  // the other process's change, as files
+  // "compressed (sorted) / deleted (in order) / left (sorted) / NumberOfFiles TotalSpaceUsed", or
+  // nullptr where the listing order decides: then the single listing must decide as the walk.
+  const char *outcome;
+  int scans;  // listings by the single listing
+};
+
+const Row kRows[] = {
+    // The oldest go until within 6,000,000 bytes (decimal), at which nothing more goes.
+    {"a:2000000:3 b:2000000:2 c:2000001:1", "", kTraceRetentionLimits, -1, "", "", " / a / b c / 2 4000001", 1},
+    {"a:1000000:4 b:1000000:3 c:1000000:2 d:5000000:1", "", kTraceRetentionLimits, -1, "", "", " / a b / c d / 2 6000000", 1},
+    // Compressed: not ".gz" (case matters) and untouched for more than 600 s, or this run's trace
+    // however fresh; never a directory.
+    {"t600:10:600 t601:10:601 d.gz:10:5000 u.GZ:10:5000 n.txt:10:5000 own:10:0 fut:10:-100 sub/:0:5000", "own",
+     kTraceRetentionLimits, -1, "", "", "n.txt own t601 u.GZ /  / d.gz fut n.txt.gz own.gz sub t600 t601.gz u.GZ.gz / 7 62", 2},
+    // This run's trace over the budget even compressed goes like any other.
+    {"own:9000000:0", "own", kTraceRetentionLimits, -1, "", "", "own / own.gz /  / 0 0", 2},
+    // Files of any name count. The loop stops on the count with the bytes of the listing.
+    {"c.gz:40:999 n.gz:40:998 t.gz:40:997 b:40:996", "", {1000, 3}, -1, "", "", "b / c.gz / b.gz n.gz t.gz / 3 150", 2},
+    // Neither do dangling links, nor a file removed between listing and status read, wherever
+    // they are listed: this directory is at its limits. The removal makes the directory listed again.
+    {">l0 a:10:5 b:10:4 >l1 c:10:3 d:10:2 old:10:9 >l2", "", {40, 4}, -1, "old", "", " /  / a b c d l0 l1 l2 / 4 40", 2},
+    // A failed deletion (another run took the file) ends the loop with the totals cleared.
+    {"a.gz:10:3 b.gz:10:2 c.gz:10:1", "", {10, 5}, 1, "", "", " / a.gz / b.gz c.gz / 0 0", 1},
+    // A file dated before 1970 goes first; one dated 0 counts as no file recorded and stays.
+    {"z.gz:10:@0 n.gz:10:@-1", "", {0, 0}, -1, "", "", " / n.gz / z.gz / 0 0", 1},
+    // Among later dates only those listed after the last file dated 0 are candidates.
+    {"p.gz:10:50 z.gz:10:@0 q.gz:10:40 n.gz:10:@-5 r.gz:10:30 s.gz:10:20", "", {0, 0}, -1, "", "", nullptr, 1},
+    // Another process removes the next candidate and adds an older file after the first deletion:
+    // the directory is listed again and the loop goes on from there.
+    {"a.gz:10:30 b.gz:10:20 c.gz:10:10", "", {10, 1}, -1, "", "-b.gz u.gz:10:1000", " / a.gz u.gz / c.gz / 1 10", 2},
+};
+
+TEST_F(Retention, SingleListingAndFallbackWalkDecideAlike) {
+  for (const Row &row : kRows) {
+    std::string walked;
+    for (const bool walk : {true, false}) {
+      SCOPED_TRACE(Cat(row.files, walk ? " (walk)" : ""));
+      qeltest::ScratchDir d("ret-row");
+      Populate(d.path(), row.files);
+      seen = Log{{}, {}, row.failDeletionAt, row.vanishOnStat, nullptr, !walk, 0};
+      if (*row.otherProcess != '\0') seen.otherProcess = [&] { Populate(d.path(), row.otherProcess); };
+      const std::string own = d.file(row.own);
+      const char *ownTrace = *row.own != '\0' ? own.c_str() : nullptr;
+      QEL_RetentionReport report{};
+      if (walk) {
+        QEL_RetainByRescanning(d.path().c_str(), ownTrace, row.limits, &report);
+      } else {
+        EXPECT_EQ(QEL_TidyTraceDirectory(d.path().c_str(), ownTrace, row.limits, &report), 0);
+        EXPECT_EQ(report.directoryScans, row.scans);
+        EXPECT_EQ(report.compressProcesses, seen.compressed.empty() ? 0 : 1);
+      }
+      std::sort(seen.compressed.begin(), seen.compressed.end());
+      const std::string outcome = Cat(Join(seen.compressed), " / ", Join(seen.deleted), " / ", Join(qeltest::ListDir(d.path())),
+                                      " / ", std::to_string(NumberOfFiles), " ", std::to_string(TotalSpaceUsed));
+      EXPECT_EQ(outcome, row.outcome != nullptr ? row.outcome : walk ? outcome : walked);
+      EXPECT_EQ(report.filesDeleted, static_cast<int>(seen.deleted.size()));
+      walked = outcome;
     }
-    QEL_RetentionReport report{};
-    QEL_TidyTraceDirectory(d.path().c_str(), nullptr, kTraceRetentionLimits, &report);
-    EXPECT_EQ(qeltest::ListDir(d.path()), survivors);
-    EXPECT_EQ(report.filesDeleted, static_cast<int>(deleted));
   }
 }
 
-TEST_F(Retention, FileCountOneOverTheLimitLosesOnlyTheOldest) {
-  for (int i = 0; i <= kTraceFileLimit; ++i) {
-    ASSERT_EQ(mknod(dir.file(qeltest::Cat("n", std::to_string(i), ".gz")).c_str(), S_IFREG | 0644, 0), 0);
-  }
-  rettest::SetMtime(dir.file("n777.gz"), kOld);
-  QEL_RetentionReport report{};
-  QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, kTraceRetentionLimits, &report);
-  EXPECT_EQ(seen.deleted, Names{"n777.gz"});
-  EXPECT_EQ(NumberOfFiles, kTraceFileLimit);
-  EXPECT_EQ(report.directoryScans, 1);
-  // At the limit nothing more goes.
-  QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, kTraceRetentionLimits, &report);
-  EXPECT_EQ(report.filesDeleted, 0);
-}
-
-TEST_F(Retention, CompressesWhatIsNotGzAndQuietForMoreThan600sOrThisRunsTrace) {
-  const std::tuple<std::string, std::int64_t, bool> rows[] = {  // name, age, compressed
-      {"other.600", 600, false}, {"other.601", 601, true}, {"done.gz", 5000, false}, {"upper.GZ", 5000, true},
-      {"mixed.gZ", 5000, true},  {"notes.txt", 5000, true}, {"gz", 5000, true},       {"qelown.1", 0, true},
-      {"future", -100, false}};
-  for (const auto &[name, age, compressed] : rows) MakeFile(dir.file(name), 10, kNow - age);
-  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
-  rettest::SetMtime(dir.file("sub"), kOld);
-  QEL_RetentionReport report{};
-  QEL_TidyTraceDirectory(dir.path().c_str(), dir.file("qelown.1").c_str(), kTraceRetentionLimits, &report);
-  for (const auto &[name, age, compressed] : rows) {
-    EXPECT_EQ(Exists(dir.file(name + ".gz")), compressed) << name;
-  }
-  EXPECT_EQ(seen.compressed.size(), 6u);  // and not the sub-directory
-  EXPECT_EQ(report.compressProcesses, 1);
-}
-
-// "gzip -f %s 2> /dev/null" fits its 1024-byte buffer only with a path of at most 1002 bytes:
-// a longer one is not compressed (never cut) and still counts.
+// "gzip -f %s 2> /dev/null" fits its 1024-byte buffer only with a path of at most 1002 bytes: a
+// longer one is not compressed (never cut) and still counts.
 TEST_F(Retention, PathTooLongForTheCompressCommandIsNotCompressed) {
-  std::string deep = dir.path();
-  while (deep.size() < 997) {  // components of at most 200 bytes, ending on 997 exactly
-    deep += "/";
-    deep += std::string(997 - deep.size() > 200 ? 100 : 997 - deep.size(), 'd');
-    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
-  }
-  MakeFile(deep + "/fits", 10, kOld);   // 1002 bytes
-  MakeFile(deep + "/fits5", 10, kOld);  // 1003 bytes
-  QEL_RetentionReport report{};
-  QEL_TidyTraceDirectory(deep.c_str(), nullptr, QEL_RetentionLimits{1000, 1}, &report);
-  EXPECT_EQ(seen.compressed, Names{"fits"});
-  EXPECT_EQ(report.filesDeleted, 1);
+  qeltest::ScratchDir dir("ret-deep");
+  std::string deep = dir.path();  // components of at most 200 bytes, ending on 997 exactly
+  while (deep.size() < 997) deep = Cat(deep, "/", std::string(997 - deep.size() > 200 ? 100 : 996 - deep.size(), 'd'));
+  ASSERT_TRUE(std::filesystem::create_directories(deep));
+  Populate(deep, "fits:10:3600 fits5:10:3600");  // 1002 and 1003 bytes
+  QEL_TidyTraceDirectory(deep.c_str(), nullptr, QEL_RetentionLimits{1000, 1}, nullptr);
+  EXPECT_EQ(std::pair(seen.compressed, seen.deleted.size()), std::pair(Names{"fits"}, std::size_t{1}));
+  // A directory that cannot be listed leaves the totals cleared.
+  EXPECT_EQ(QEL_TidyTraceDirectory("/nonexistent/qel", nullptr, kTraceRetentionLimits, nullptr), 1);
+  EXPECT_EQ(NumberOfFiles, 0);
 }
 
 TEST_F(Retention, CompressedNamesAndArgumentBatches) {
-  EXPECT_EQ(QEL_compressed_logfile(".gz"), 0);  // shorter than 4 characters
-  EXPECT_EQ(QEL_compressed_logfile(nullptr), 0);
+  EXPECT_EQ(std::pair(QEL_compressed_logfile(".gz"), QEL_compressed_logfile(nullptr)), std::pair(0, 0));  // under 4 characters
   // Each argument costs its length, its NUL and a pointer; "gzip -f --" and the closing null too.
   const std::vector<const char *> paths(10, "/nowhere/p0");
   const std::size_t perPath = 12 + sizeof(char *), fixed = 11 + 4 * sizeof(char *);
   const std::pair<std::size_t, int> rows[] = {{fixed + 10 * perPath, 1}, {fixed + 10 * perPath - 1, 2},
                                               {fixed + 3 * perPath, 4}, {fixed + perPath - 1, 0}};
-  for (const auto &[budget, processes] : rows) {
-    seen.compressCalls = 0;
-    EXPECT_EQ(QEL_CompressPaths(paths, budget), processes) << budget;
-    EXPECT_EQ(seen.compressCalls, processes) << budget;
-  }
+  for (const auto &[budget, processes] : rows) EXPECT_EQ(QEL_CompressPaths(paths, budget), processes) << budget;
   EXPECT_GT(QEL_CompressArgumentBudget(), 10000u * 64u);  // thousands of trace paths per gzip
 }
 
-// Another run removes "old" between listing and status read: it is neither compressed nor
-// counted. Files of any name count; a directory, older than all, neither counts nor goes.
-TEST_F(Retention, WhatTheScanCounts) {
-  const std::pair<const char *, int> files[] = {
-      {"core.gz", 1}, {"notes.gz", 2}, {"trace.gz", 3}, {"b", 4}, {"old", 0}};
-  for (const auto &[name, age] : files) MakeFile(dir.file(name), 100, kOld + age);
-  seen.vanishOnStat = "old";
-  ASSERT_EQ(mkdir(dir.file("olddir").c_str(), 0755), 0);
-  rettest::SetMtime(dir.file("olddir"), kOld - 100);
-  QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, QEL_RetentionLimits{1000, 3}, nullptr);
-  EXPECT_EQ(seen.compressed, Names{"b"});
-  EXPECT_EQ(seen.deleted, Names{"core.gz"});
-  EXPECT_EQ(NumberOfFiles, 3);
-  EXPECT_EQ(TotalSpaceUsed, 375);  // the listing's total: the loop stops once within the count
-  EXPECT_EQ(qeltest::ListDir(dir.path()), (Names{"b.gz", "notes.gz", "olddir", "trace.gz"}));
-  EXPECT_EQ(QEL_TidyTraceDirectory("/nonexistent/qel", nullptr, kTraceRetentionLimits, nullptr), 1);
-  EXPECT_EQ(NumberOfFiles, 0);
-}
-
+// A trace the keep-or-delete table drops ends the handler; any other is compressed with the
+// rest of the directory.
 TEST_F(Retention, HandlerDeletesTheTraceOnlyAsTheTableSays) {
+  const char *const debugDir = QEL_DebugDir;
   const std::tuple<const char *, int, int, bool> rows[] = {  // utility, table on, return code, kept
-      {"qeladap", 1, 0, false},    {"qeladap", 1, 3, true},    {"qelses_resetswapbit", 1, 0, false},
-      {"qelses_pcm", 1, 0, true},  {"qeladapter", 1, 0, true}, {"QELADAP", 1, 0, true},
-      {"qeladap", 0, 0, true}};
+      {"qeladap", 1, 0, false},   {"qeladap", 1, 3, true},    {"qelses_resetswapbit", 1, 0, false},
+      {"qelses_pcm", 1, 0, true}, {"qeladapter", 1, 0, true}, {"qeladap", 0, 0, true}};
   for (const auto &[utility, usingTable, finalCode, kept] : rows) {
-    SCOPED_TRACE(std::string(utility) + " rc " + std::to_string(finalCode));
     qeltest::ScratchDir d("ret-handler");
-    MakeFile(d.file("stale"), 10, kOld);
+    Populate(d.path(), "stale:10:3600");
     QEL_DebugDir = d.path().c_str();
     ASSERT_EQ(OpenLogFile(utility), 0);
     const std::string trace = DebugStreamName;
-    UsingIntelligentTracing = usingTable;
-    FinalReturnCode = finalCode;
+    std::tie(UsingIntelligentTracing, FinalReturnCode) = std::pair(usingTable, finalCode);
     QEL_DebugExitHandler();
-    EXPECT_EQ(GetDebugFile(), nullptr);
-    EXPECT_FALSE(Exists(trace));
-    EXPECT_EQ(Exists(trace + ".gz"), kept);
-    EXPECT_EQ(Exists(d.file("stale.gz")), kept);  // a deleted trace ends the handler
+    EXPECT_EQ(Join(qeltest::ListDir(d.path())), kept ? Cat(BaseName(trace), ".gz stale.gz") : "stale") << utility << finalCode;
   }
-  TraceDisposition d = Trace_Delete;
-  EXPECT_EQ(LookUpDisposition(nullptr, 0, &d), 0);  // no utility name: nothing found, nothing set
-  EXPECT_EQ(d, Trace_Delete);
+  QEL_DebugDir = debugDir;  // the last row leaves the table off
 }
 
-TEST_F(Retention, OwnTraceOverTheBudgetIsDeletedEvenCompressed) {
-  QEL_DebugDir = dir.path().c_str();
-  ASSERT_EQ(OpenLogFile("qelses_pcm"), 0);
-  const std::string trace = rettest::BaseName(DebugStreamName);
-  ASSERT_EQ(ftruncate(fileno(GetDebugFile()), 9000000), 0);  // three quarters still over
-  QEL_DebugExitHandler();
-  EXPECT_EQ(seen.compressed, Names{trace});
-  EXPECT_EQ(seen.deleted, Names{trace + ".gz"});
-  EXPECT_TRUE(qeltest::ListDir(dir.path()).empty());
-}
-
-// Two exits at once on one crowded directory, with real gzip: whichever deletes a file first,
-// the other's deletion fails and ends its loop. Nothing is left uncompressed or broken, and
-// the newest files stay.
-TEST(RetentionRace, TwoHandlersAtOnce) {
-  qeltest::ScratchDir dir("ret-race");
-  const std::int64_t now = time(nullptr);
-  for (int i = 0; i < 40; ++i) MakeFile(dir.file(qeltest::Cat("r", std::to_string(100 + i))), 100, now - 10000 + i);
-  int go[2];
-  ASSERT_EQ(pipe(go), 0);
-  pid_t children[2];
-  for (pid_t &pid : children) {
-    if ((pid = fork()) == 0) {
-      close(go[1]);
-      char c;
-      (void)!read(go[0], &c, 1);  // both start when the pipe closes
-      _exit(QEL_TidyTraceDirectory(dir.path().c_str(), nullptr, QEL_RetentionLimits{1000000, 30}, nullptr));
-    }
+// At a real exit, with a real gzip: old files whose names a shell or gzip would act on are
+// compressed under their own names, and so is the run's trace, finished and open to the family.
+TEST(RetentionProcess, ExitCompressesHostileNamesAndTheTrace) {
+  qeltest::ScratchDir dir("ret-exit");
+  const Names names = {"a;reboot", "$(id)", "`id`", "b|id", "c&&id", "d'e\"f", "sp ace", "new\nline", "*", "-rf", "x>y"};
+  for (const std::string &name : names) Make(dir.file(name), 100, time(nullptr) - 3600);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    QEL_DebugDir = dir.path().c_str();
+    QEL_OpenTraceFile("qelprobe");
+    std::exit(0);  // the exit handler runs here
   }
-  close(go[0]);
-  close(go[1]);
-  for (pid_t pid : children) {
-    int status = -1;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_EQ(status, 0);
-  }
-  // A listing may catch the other's gzip between writing ".gz" and removing the original, so
-  // a handler can be off by a file or two.
-  const Names names = qeltest::ListDir(dir.path());
-  EXPECT_LE(names.size(), 32u);
-  for (const std::string &name : names) {
-    ASSERT_TRUE(name.ends_with(".gz")) << name;
-    EXPECT_EQ(qeltest::ReadFile(dir.file(name)).substr(0, 2), "\x1f\x8b") << name;
-  }
-  for (int i = 15; i < 40; ++i) EXPECT_TRUE(Exists(dir.file("r" + std::to_string(100 + i) + ".gz"))) << i;
-}
-
-const std::string kProbe = RETENTION_PROBE;
-
-TEST(RetentionProcess, ShellWordsInFileNamesRunNothing) {
-  qeltest::ScratchDir dir("ret-shell"), bin("ret-bin"), marks("ret-marks");
-  for (const char *command : {"reboot", "id"}) {  // first on the search path; leave a marker if run
-    std::ofstream(bin.file(command)) << "#!/bin/sh\n: > '" << marks.file("ran") << "'\n";
-    chmod(bin.file(command).c_str(), 0755);
-  }
-  const Names names = {"a;reboot", "$(id)", "`id`", "b|id", "c&&id", "d'e\"f",
-                       "sp ace",   "new\nline", "*", "-rf", "x>y", "$HOME"};
-  for (const std::string &name : names) MakeFile(dir.file(name), 100, time(nullptr) - 3600);
-  const char *path = getenv("PATH");
-  const qeltest::ProcResult r = qeltest::RunProcess(
-      {kProbe, dir.path()}, {"PATH=" + bin.path() + ":" + (path ? path : "/usr/bin:/bin")});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "0\n");
-  EXPECT_FALSE(Exists(marks.file("ran"))) << "a file name was run as a command";
-  for (const std::string &name : names) {
-    EXPECT_FALSE(Exists(dir.file(name))) << name;
-    EXPECT_EQ(qeltest::ReadFile(dir.file(name + ".gz")).substr(0, 2), "\x1f\x8b") << name;
-  }
-  // The probe's own trace went the same way, still open to every utility of the family.
+  int status = -1;
+  ASSERT_TRUE(waitpid(pid, &status, 0) == pid && status == 0) << status;
+  for (const std::string &name : names) EXPECT_EQ(qeltest::ReadFile(dir.file(Cat(name, ".gz"))).substr(0, 2), "\x1f\x8b") << name;
   const Names left = qeltest::ListDir(dir.path());
   EXPECT_EQ(left.size(), names.size() + 1);
-  std::string trace;
-  for (const std::string &name : left) trace = name.starts_with("qelprobe.") ? name : trace;
-  EXPECT_TRUE(trace.ends_with(".gz")) << trace;
+  const auto trace = std::find_if(left.begin(), left.end(), [](const std::string &n) { return n.starts_with("qelprobe."); });
+  ASSERT_NE(trace, left.end());
   struct stat st {};
-  ASSERT_EQ(stat(dir.file(trace).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
-}
-
-TEST(RetentionProcess, PlantedLinkAtTheTraceNameLeavesItsTargetAlone) {
-  for (const std::int64_t victimAge : {0, 3600}) {
-    SCOPED_TRACE(victimAge);
-    qeltest::ScratchDir dir("ret-link"), outside("ret-victim");
-    const std::string victim = outside.file("shadow");
-    std::ofstream(victim) << "secret\n";
-    chmod(victim.c_str(), 0600);
-    rettest::SetMtime(victim, time(nullptr) - victimAge);
-    const qeltest::ProcResult r = qeltest::RunProcess({kProbe, dir.path(), "plant", victim});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "1\n");  // the trace was refused, not written through the link
-    struct stat st {};
-    ASSERT_EQ(lstat(victim.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(qeltest::ReadFile(victim), "secret\n");
-    if (victimAge != 0) continue;
-    // A link is not this run's trace, so it is not compressed at once: no copy of the target's
-    // content turns up in the trace directory.
-    for (const std::string &name : qeltest::ListDir(dir.path())) {
-      ASSERT_EQ(lstat(dir.file(name).c_str(), &st), 0);
-      EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
-    }
-  }
+  EXPECT_TRUE(trace->ends_with(".gz") && stat(dir.file(*trace).c_str(), &st) == 0 && (st.st_mode & 0777) == 0666) << *trace;
 }
 
 }  // namespace
