@@ -28,11 +28,7 @@
 #include "niciClient.h"
 #include "qelses.h"
 
-using qelfuzz::Exact;
-using qelfuzz::Run;
-
-// The stand-in library's state: the script and the answer of the last request.
-static Run *script = nullptr;
+// The stand-in library's state: the answer of the last request.
 static std::int32_t status = 0, size = 0;
 static std::vector<std::uint8_t> body;
 
@@ -49,33 +45,32 @@ std::int32_t (*const kCalls[])(Run &r, const char *serial, std::uint8_t code, st
     [](auto &, auto, auto, auto) { return SES_CloseCIConnection(), std::int32_t{SES_OK}; },
 };
 
-extern "C" {
-
-int32_t niCIOpen(void) { return (script->flags & 0x08) != 0 ? -1 : 0; }
+extern "C" {  // the stand-in library (its script is the rest of the run's input), and the harness
+int32_t niCIOpen(void) { return (Run::current->flags & 0x08) != 0 ? -1 : 0; }
 int32_t niCIClose(void) { return 0; }
 int32_t niCIBGetRequestStatus(void *) { return status; }
 int32_t niCIBGetRequestSize(void *) { return size; }
 void *niCIBGetRequest(void *) { return body.empty() ? nullptr : body.data(); }
 
 int32_t niCISetOptions(void *options, int32_t option, int32_t value) {
-  QELFUZZ_CHECK(options != nullptr && option >= 0 && option < 3);
+  CHECK(options != nullptr && option >= 0 && option < 3);
   std::memcpy(static_cast<std::uint8_t *>(options) + 4 * option, &value, sizeof value);
   return 0;
 }
 
 int32_t niCISendSyncRequest(void *request, uint32_t requestLength, void *options, void *result, void *response) {
-  QELFUZZ_CHECK(request != nullptr && options != nullptr && result != nullptr && response != nullptr);
+  CHECK(request != nullptr && options != nullptr && result != nullptr && response != nullptr);
   const auto *req = static_cast<const std::uint8_t *>(request);
   // The message is as long as it says (a whole number of words, at least the fixed part), and
   // the answer buffer the response block names holds at least the message.
-  QELFUZZ_CHECK(requestLength >= 240 && requestLength % 4 == 0 && qel::load_be32(req + 4) == requestLength);
+  CHECK(requestLength >= 240 && requestLength % 4 == 0 && qel::load_be32(req + 4) == requestLength);
   void *answer = nullptr;
   std::memcpy(&answer, static_cast<std::uint8_t *>(response) + 24 - sizeof answer, sizeof answer);
   std::memset(answer, 0, requestLength);
   std::memset(result, 0x5A, 64);
-  const std::uint8_t kind = script->left() == 0 ? 0x02 : script->u8();  // past the script, EIO
-  const std::uint16_t offset = script->u16();
-  const std::vector<std::uint8_t> bytes = script->bytes(script->u16());
+  const std::uint8_t kind = Run::current->left() == 0 ? 0x02 : Run::current->u8();  // past the script, EIO
+  const std::uint16_t offset = Run::current->u16();
+  const std::vector<std::uint8_t> bytes = Run::current->bytes(Run::current->u16());
   const int send = kind & 0x03, shape = (kind >> 3) & 0x03;
   errno = send == 1 ? EBUSY : send == 2 ? EIO : 0;
   status = (kind & 0x04) != 0 ? offset + 1 : 0;
@@ -89,19 +84,17 @@ int32_t niCISendSyncRequest(void *request, uint32_t requestLength, void *options
   return send == 0 ? 0 : send == 1 ? -1 : send == 2 ? -5 : 1;
 }
 
-}  // extern "C"
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t inputSize) {
-  Run run = qelfuzz::Begin("fuzz_ci_answer", data, inputSize);
+int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t inputSize) {
+  Run run("fuzz_ci_answer", data, inputSize);
   isConnOpen = (run.flags & 0x04) != 0 ? 1 : 0;
-  script = &run;
   const std::size_t op = run.op % std::size(kCalls);
   const std::int32_t rc = kCalls[op](run, run.sn(), run.u8(), run.value % (70 * 1024));
   // Every result is one the transport documents, a serial number too long is refused, and a string
   // exchange fails only as one.
-  QELFUZZ_CHECK(rc == SES_OK || rc == SES_RC_ENCLOSURE_STATUS || rc == SES_RC_OPEN_FAILED || rc == SES_RC_STRING_PAGE ||
-                rc == SES_RC_CI_FAILED || rc == SES_RC_BUSY || rc == SES_RC_SERIAL_TOO_LONG);
-  QELFUZZ_CHECK((std::strlen(run.sn()) <= kSesMaxSerialLength || op == 5 || rc == SES_RC_SERIAL_TOO_LONG) &&
-                (op != 2 || (rc != SES_RC_CI_FAILED && rc != SES_RC_ENCLOSURE_STATUS)));
+  CHECK(rc == SES_OK || rc == SES_RC_ENCLOSURE_STATUS || rc == SES_RC_OPEN_FAILED || rc == SES_RC_STRING_PAGE ||
+        rc == SES_RC_CI_FAILED || rc == SES_RC_BUSY || rc == SES_RC_SERIAL_TOO_LONG);
+  CHECK((std::strlen(run.sn()) <= kSesMaxSerialLength || op == 5 || rc == SES_RC_SERIAL_TOO_LONG) &&
+        (op != 2 || (rc != SES_RC_CI_FAILED && rc != SES_RC_ENCLOSURE_STATUS)));
   return 0;
 }
+}  // extern "C"
