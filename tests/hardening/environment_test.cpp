@@ -152,15 +152,9 @@ TEST(Concurrency, ManyRunsShareOneLabAndOneTraceDirectory) {
                     rig.traceDir + "/qelses_pcm.000101000000." + std::to_string(i) + ".gz");
   }
 
-  struct Job {
-    int enclosure;
-    bool update;
-    qelhard::Run run;
-  };
+  struct Job { int enclosure; bool update; qelhard::Run run; };
   std::vector<Job> jobs;
-  for (int i = 0; i < kEnclosures; ++i) {
-    for (int q = 0; q <= kQueriesEach; ++q) jobs.push_back({i, q == 0, {}});
-  }
+  for (int j = 0; j < kEnclosures * (kQueriesEach + 1); ++j) jobs.push_back({j % kEnclosures, j < kEnclosures, {}});
   std::shuffle(jobs.begin(), jobs.end(), std::mt19937(7));  // updates and queries overlap
   std::vector<std::thread> threads;
   for (Job &job : jobs) {
@@ -184,18 +178,17 @@ TEST(Concurrency, ManyRunsShareOneLabAndOneTraceDirectory) {
   }
   for (int i = 0; i < kEnclosures; ++i) rig.ExpectEnclosure(Serial(i), Requested(i));  // none lost
   const std::vector<std::string> names = qeltest::ListDir(rig.traceDir);
-  unsigned long long bytes = 0;
-  int fillersLeft = 0;
+  unsigned long long bytes = 0, fillersLeft = 0;
   for (const std::string &name : names) {
     EXPECT_EQ(qelhard::HostSh("gzip -t \"$F\" && echo intact", rig.traceDir + "/" + name), "intact\n") << name;
     EXPECT_TRUE(name.ends_with(".gz")) << name;
     bytes += std::filesystem::file_size(rig.traceDir + "/" + name);
     fillersLeft += name.starts_with("qelses_pcm.000101000000.");
   }
-  std::printf("concurrency: %zu runs at once; the directory ends at %llu bytes in %zu files, %d of %d fillers left\n",
+  std::printf("concurrency: %zu runs at once; the directory ends at %llu bytes in %zu files, %llu of %d fillers left\n",
               jobs.size(), bytes, names.size(), fillersLeft, kFillers);
   EXPECT_LE(bytes, kBudgetBytes);
-  EXPECT_LT(fillersLeft, kFillers);
+  EXPECT_LT(fillersLeft, static_cast<unsigned long long>(kFillers));
   EXPECT_EQ(names.size(), jobs.size() + static_cast<std::size_t>(fillersLeft));
 }
 

@@ -17,15 +17,17 @@ using qelhard::kNoField;
 constexpr int kUntouched = -2;                       // the row does not look at the enclosure
 constexpr unsigned long long kPageRetries = 3000000;  // pauses of one exhausted page operation
 
+// setup: encsim commands before the run; trace: lines the trace holds (a leading '!': must
+// not hold); after: the mode the enclosure holds afterwards, its faults cleared.
 struct Row {
   std::string name;
-  std::vector<std::vector<std::string>> setup;  // encsim commands before the run
+  std::vector<std::vector<std::string>> setup;
   std::vector<std::string> args;
   int status;
   std::string out, err;
-  std::vector<std::string> trace;  // lines the trace holds; a leading '!' means it must not
+  std::vector<std::string> trace;
   unsigned long long paused;
-  int after;  // the mode the enclosure holds afterwards, its faults cleared
+  int after;
 };
 
 std::string Usage(const std::string &message) {
@@ -186,10 +188,7 @@ const char *const kFailureOf[] = {"SES failure reading config page, rc = ", "SES
 
 // How a fault disturbs a step: the attempts it makes, the code it fails with, and the pauses
 // taken after one failure, after attempts-1 (the most the retries absorb) and after all.
-struct Effect {
-  int attempts, code;
-  unsigned long long once, absorbed, exhausted;
-};
+struct Effect { int attempts, code; unsigned long long once, absorbed, exhausted; };
 const Effect kIgnored{1, 0, 0, 0, 0};                      // the step does not look at it
 const Effect kPageOp{9, 4101, 25000, 3000000, 3000000};    // pauses grow: 0, 1, 3, 6 ... 36 x 25000
 const Effect kExchange{10, 4098, 25000, 225000, 250000};   // a failed string exchange attempt
@@ -203,12 +202,7 @@ const Effect kNoStore{1, 15, 0, 0, 0};                     // the write is ackno
 // 4/0x5A, RECEIVE 8 (VPD write); RECEIVE 2, RECEIVE 8 (status); SEND 2, RECEIVE 8 (control);
 // SEND 4/0x69, RECEIVE 4 (read-back). A row's filter singles out its step's command: --skip
 // counts the commands the fault kind looks at before it.
-struct MatrixRow {
-  std::string kinds;
-  Step step;
-  const Effect *effect;
-  std::string filter;
-};
+struct MatrixRow { std::string kinds; Step step; const Effect *effect; std::string filter; };
 const std::string kTransport = "busy sendfail reqstatus directive result";
 const std::string kVpdIn = "--scope receive --page 4 --func 0x69";
 const std::string kShort = "--scope receive --page 8";
