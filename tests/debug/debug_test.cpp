@@ -62,7 +62,7 @@ TEST(TraceFile, NameFieldsComeFromOneLocalClockReading) {
   }
 }
 
-TEST(TraceFile, HeaderStampsCommandLineAndDump) {
+TEST(TraceFile, HeaderStampsCommandLineAndDumps) {
   TraceFixture t;
   ASSERT_EQ(t.Open(), 0);
   char a0[] = "/usr/bin/qelses_pcm", a1[] = "-l";
@@ -83,21 +83,22 @@ TEST(TraceFile, HeaderStampsCommandLineAndDump) {
   }
   QEL_Trace("qelses", 699, "rc=%d, ", 0);  // a message without newline continues the line
   QEL_Trace("qelses", 703, "done\n");
-  // A dump to the trace alone carries each piece with its own prefix.
-  const std::string data = "0123456789:;<=>?@";
+  // A dump goes to standard output and the trace, or to the trace alone, which carries each
+  // piece with its own prefix: rows of sixteen, a short last row padded to the same column.
+  const std::string data = "0123456789:;<=>?@ABC", addr = AddressLine(data.data(), 20);
+  const std::string row[] = {"000:30 31 32 33 34 35 36 37 38 39 3a 3b 3c 3d 3e 3f      0123456789:;<=>?\n",
+                              Cat("010:40 41 42 43 ", std::string(41, ' '), "@ABC\n")};
   testing::internal::CaptureStdout();
-  DumpBinaryToTrace("Page", data.data(), 17);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(qeltest::ReadFile(DebugStreamName),
-            Cat(expected, "qelses:699 rc=0, qelses:703 done\nqeldebug:1957 \nPage\nqeldebug:1961 ", AddressLine(data.data(), 17),
-                "qeldebug:2007 000:30 31 32 33 34 35 36 37 38 39 3a 3b 3c 3d 3e 3f      0123456789:;<=>?\n"
-                "qeldebug:2056 010:40 ", std::string(50, ' '), "@\n"));
-  EXPECT_STREQ(UtilityName, "qelses_pcm");
+  DumpBinaryToStdout("Page", data.data(), 20);
+  DumpBinaryToTrace("Page", data.data(), 20);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), Cat("\nPage\n", addr, row[0], row[1]));
+  const std::string dump = Cat("qeldebug:1957 \nPage\nqeldebug:1961 ", addr, "qeldebug:2007 ", row[0], "qeldebug:2056 ", row[1]);
+  EXPECT_EQ(qeltest::ReadFile(DebugStreamName), Cat(expected, "qelses:699 rc=0, qelses:703 done\n", dump, dump));
 }
 
 // A missing directory is made and a second open keeps the first trace; a directory that leaves
 // no room for the name gives no trace (1) rather than a cut name. (A file or a link in the way is
-// refused too: the utility's runs against hostile trace directories show it.)
+// refused too: the utility's runs against hostile trace directories in tests/hardening show it.)
 TEST(TraceFile, OpenedOnceAndNeverUnderACutName) {
   TraceFixture t;
   const std::string made = t.dir.file("new");
@@ -116,26 +117,22 @@ TEST(TraceFile, OpenedOnceAndNeverUnderACutName) {
   EXPECT_EQ(GetDebugFile(), nullptr);
 }
 
-TEST(DumpBinary, RowsOfSixteenToStdout) {
+TEST(DumpBinary, EdgesOnStandardOutput) {
   const auto dump = [](const std::string &title, const std::string &data, int length) {
     testing::internal::CaptureStdout();
     DumpBinary(title.c_str(), data.data(), length, 1, 0);
     return testing::internal::GetCapturedStdout();
   };
-  const std::string data = "ABCDEFGHIJKLMNOPQRST";
-  EXPECT_EQ(dump("Title", data, 20), Cat("\nTitle\n", AddressLine(data.data(), 20),
-                                         "000:41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50      ABCDEFGHIJKLMNOP\n"
-                                         "010:51 52 53 54 ", std::string(41, ' '), "QRST\n"));
   // Nothing but title and address for no bytes; a long title is written whole.
-  for (int length : {0, -5}) EXPECT_EQ(dump("Empty", data, length), Cat("\nEmpty\n", AddressLine(data.data(), length)));
   const std::string title(10000, 'T');
-  EXPECT_EQ(dump(title, data, 0).substr(0, title.size() + 2), Cat("\n", title, "\n"));
-  // Offsets take more digits from 0x1000; unprintable bytes show as dots.
+  for (int length : {0, -5}) EXPECT_EQ(dump("Empty", title, length), Cat("\nEmpty\n", AddressLine(title.data(), length)));
+  EXPECT_EQ(dump(title, "", 0).substr(0, title.size() + 2), Cat("\n", title, "\n"));
+  // Offsets take more digits from 0x1000; unprintable bytes show as dots; a whole last row ends it.
   std::string big(0x1010, '\0');
   big.replace(0x1000, 4, "\x7f~ \x1f");
   const std::string out = dump("T", big, 0x1010);
   EXPECT_NE(out.find("\nFF0:00 00"), std::string::npos);
-  EXPECT_NE(out.find("\n1000:7f 7e 20 1f 00 00 00 00 00 00 00 00 00 00 00 00      .~ .............\n"), std::string::npos);
+  EXPECT_TRUE(out.ends_with("\n1000:7f 7e 20 1f 00 00 00 00 00 00 00 00 00 00 00 00      .~ .............\n"));
 }
 
 }  // namespace

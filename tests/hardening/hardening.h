@@ -68,17 +68,6 @@ class Rig {
   std::atomic<int> runs_{0};  // names the pause logs
 };
 
-// Standard output of a host shell command that finds `file` in "$F", so that no name needs
-// quoting. Not to be used while other threads run.
-inline std::string HostSh(const std::string &command, const std::string &file) {
-  setenv("F", file.c_str(), 1);
-  std::string out;
-  if (FILE *p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
+using qeltest::HostSh;
 
 }  // namespace qelhard

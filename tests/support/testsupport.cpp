@@ -160,13 +160,18 @@ std::string TraceOfProcess(const std::string &dir, int pid) {
       bestTime = t;
     }
   }
-  std::string text;  // gzip -f passes a plain trace through as it is
-  if (FILE *p = best.empty() ? nullptr : popen(Cat("gzip -dcf -- '", dir, "/", best, "'").c_str(), "r")) {
+  return best.empty() ? "" : HostSh("gzip -dcf -- \"$F\"", dir + "/" + best);  // -f: a plain trace as it is
+}
+
+std::string HostSh(const std::string &command, const std::string &file) {
+  setenv("F", file.c_str(), 1);
+  std::string out;
+  if (FILE *p = popen(command.c_str(), "r")) {
     char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
     pclose(p);
   }
-  return text;
+  return out;
 }
 
 std::string ReadFile(const std::string &path) {

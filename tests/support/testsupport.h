@@ -60,7 +60,7 @@ struct ProcResult {
 };
 
 // Text of the trace file a process wrote into dir: the file whose name ends in ".<pid>" or
-// ".<pid>.gz" (decompressed); "" when there is none.
+// ".<pid>.gz" (decompressed); "" when there is none. Runs HostSh (see there).
 std::string TraceOfProcess(const std::string &dir, int pid);
 
 // Path of a built binary or library of this build tree (relative to the build directory).
@@ -71,6 +71,10 @@ std::string BuildPath(const std::string &relative);
 // empty the pause shim is preloaded and records into that file. Standard input is empty.
 ProcResult RunProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
                       const std::string &pauseLog = "");
+
+// Standard output of a host shell command that finds `file` in "$F", so that no name needs
+// quoting. Sets F in the environment: not to be used while other threads run.
+std::string HostSh(const std::string &command, const std::string &file);
 
 // Whole content of a file ("" when it cannot be read).
 std::string ReadFile(const std::string &path);
