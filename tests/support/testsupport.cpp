@@ -146,21 +146,11 @@ ProcResult RunProcess(const std::vector<std::string> &argv, const std::vector<st
 }
 
 std::string TraceOfProcess(const std::string &dir, int pid) {
-  const std::string plain = Cat(".", std::to_string(pid));
-  // Process ids come round again, so an older run's trace may carry the same one: take the
-  // most recently written.
-  std::string best;
-  std::error_code ec;
-  fs::file_time_type bestTime{};
-  for (const std::string &name : ListDir(dir)) {
-    if (!name.ends_with(plain) && !name.ends_with(plain + ".gz")) continue;
-    const fs::file_time_type t = fs::last_write_time(dir + "/" + name, ec);
-    if (!ec && (best.empty() || t > bestTime)) {
-      best = name;
-      bestTime = t;
-    }
-  }
-  return best.empty() ? "" : HostSh("gzip -dcf -- \"$F\"", dir + "/" + best);  // -f: a plain trace as it is
+  // Process ids come round again, so an older run's trace may carry the same one: the most
+  // recently written is taken. gzip -f passes a plain trace through as it is.
+  const std::string pidText = std::to_string(pid);
+  return HostSh(Cat("f=$(ls -t -- \"$F\"/*.", pidText, " \"$F\"/*.", pidText,
+                    ".gz 2>/dev/null | head -n 1); [ -n \"$f\" ] && gzip -dcf -- \"$f\""), dir);
 }
 
 std::string HostSh(const std::string &command, const std::string &file) {
