@@ -16,10 +16,7 @@ namespace qelhard {
 
 constexpr int kNoField = -1;  // ExpectEnclosure: the VPD holds no PCM field
 
-struct Run {
-  qeltest::ProcResult proc;
-  unsigned long long pausedMicros = 0;  // all pauses the shim recorded
-};
+struct Run { qeltest::ProcResult proc; unsigned long long pausedMicros = 0; };  // pausedMicros: all the shim recorded
 
 class Rig {
  public:
