@@ -72,10 +72,7 @@ TEST(Runs, EndToEnd) {
   const std::string fits(37, 'S');  // the longest serial number a request field holds
   std::vector<std::string> many{"-l", "IRC0001"};
   std::string words;
-  while (many.size() < 100000) {
-    many.push_back(qeltest::Cat("w", std::to_string(many.size())));
-    words += many.back() + " ";
-  }
+  for (std::size_t i = many.size(); i < 100000; ++i) words += many.emplace_back(qeltest::Cat("w", std::to_string(i))) + " ";
   const Row rows[] = {
       {"query", {}, {"-l", "IRC0001"}, 0, "3\n", "", {"qelses_pcm:539 Mode=3\n", "!TK_WriteVpd", "!Closing CI Connection",
         "talvik:727 TK_ReadRDPVpd: Enclosure SN = IRC0001\n", "talvik:2520 TK_IsEnclosureIRC: SN=IRC0001\n"}, 0, 3},

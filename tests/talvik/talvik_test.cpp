@@ -294,6 +294,10 @@ TEST_F(TalvikTest, CntrlMemChunksAndFailureBudget) {
                           "(Rcvd/Total): 0 / 300 (0.000000%)", "(Rcvd/Total): 256 / 300 (85.333333%)",
                           "TK_ReadCntrlMem: Exit, rc = 0"}));  // only the first request is dumped
   }
+  // Device 265 goes out as 9, but an echo of 9 is never device 265.
+  Bytes dest(256);
+  Run("GGGGGGGGGG", legend, [&] { return TK_ReadCntrlMem("SN1", 265, 0, 256, dest.data()); }, 86, 10 * 195000);
+  EXPECT_EQ(std::get<1>(calls.at(0)).at(8), 9);
 }
 
 TEST_F(TalvikTest, DiagnosticReadsAndTheDebugCommand) {
