@@ -67,8 +67,9 @@ void Check(const Row &row, qelhard::Rig &rig) {
 TEST(Runs, EndToEnd) {
   const std::string noSerial = Usage("Enclosure IPN Serial Number must be specified");
   const std::string incorrect = Usage("Incorrect Options");
-  const std::string binary = *QEL_TRACE_DIR_FOR_TESTS != '\0' ? qeltest::BuildPath("pcm/qelses_pcm")
-                                                               : qeltest::BuildPath("tests/hardening/bin/qelses_pcm");
+  // The shipped program where the build lets it trace, else the one tracing where the rig says.
+  const bool shipped = *QEL_TRACE_DIR_FOR_TESTS != '\0';
+  const std::string binary = qeltest::BuildPath(shipped ? "pcm/qelses_pcm" : "tests/hardening/bin/qelses_pcm");
   const std::string fits(37, 'S');  // the longest serial number a request field holds
   std::vector<std::string> many{"-l", "IRC0001"};
   std::string words;
@@ -129,19 +130,14 @@ TEST(Runs, EndToEnd) {
       {"joined options", {}, {"-lIRC0001", "-m0"}, 0, "0\n", "", {}, 0, 0},
       {"mode with a leading zero", {}, {"-l", "IRC0001", "-m", "07"}, 0, "7\n", "", {}, 0, 7},
       {"mode read up to its letters", {}, {"-l", "IRC0001", "-m", "3abc"}, 0, "3\n", "", {"Update successful. Mode=3\n"}, 0, 3},
-      {"no arguments", {}, {}, 11, "", noSerial, {"qelses_pcm:113 Usage: Enclosure IPN Serial Number must be specified\n"}, 0,
-       kUntouched},
+      {"no arguments", {}, {}, 11, "", noSerial, {"qelses_pcm:113 Usage: Enclosure IPN Serial Number must be specified\n"}, 0, kUntouched},
       {"mode without serial", {}, {"-m", "5"}, 11, "", noSerial, {}, 0, kUntouched},
       {"mode 8", {}, {"-l", "IRC0001", "-m", "8"}, 11, "", incorrect, {"Usage: Incorrect Options\n"}, 0, 3},
-      {"mode x", {}, {"-l", "IRC0001", "-m", "x"}, 11, "", incorrect, {}, 0, 3},
-      {"mode -1", {}, {"-l", "IRC0001", "-m", "-1"}, 11, "", incorrect, {}, 0, 3},
-      {"mode after a blank", {}, {"-l", "IRC0001", "-m", " 3"}, 11, "", incorrect, {}, 0, 3},
-      {"mode 2^32+3 does not wrap", {}, {"-l", "IRC0001", "-m", "4294967299"}, 11, "", incorrect, {}, 0, 3},
-      {"two serials", {}, {"-l", "IRC0001", "-l", "B"}, 11, "", incorrect, {}, 0, 3},
-      {"two modes", {}, {"-l", "IRC0001", "-m", "1", "-m", "2"}, 11, "", incorrect, {}, 0, 3},
+      {"mode x", {}, {"-l", "IRC0001", "-m", "x"}, 11, "", incorrect, {}, 0, 3}, {"mode -1", {}, {"-l", "IRC0001", "-m", "-1"}, 11, "", incorrect, {}, 0, 3},
+      {"mode after a blank", {}, {"-l", "IRC0001", "-m", " 3"}, 11, "", incorrect, {}, 0, 3}, {"mode 2^32+3 does not wrap", {}, {"-l", "IRC0001", "-m", "4294967299"}, 11, "", incorrect, {}, 0, 3},
+      {"two serials", {}, {"-l", "IRC0001", "-l", "B"}, 11, "", incorrect, {}, 0, 3}, {"two modes", {}, {"-l", "IRC0001", "-m", "1", "-m", "2"}, 11, "", incorrect, {}, 0, 3},
       {"unknown option", {}, {"-l", "IRC0001", "-q"}, 11, "", binary + ": invalid option -- 'q'\n" + incorrect, {}, 0, 3},
-      {"serial missing", {}, {"-l"}, 11, "", binary + ": option requires an argument -- 'l'\n" + incorrect, {}, 0,
-       kUntouched},
+      {"serial missing", {}, {"-l"}, 11, "", binary + ": option requires an argument -- 'l'\n" + incorrect, {}, 0, kUntouched},
       {"stray words", {}, {"one", "-l", "IRC0001", "two"}, 11, "",
        "qelses_pcm: Unprocessed parameters at end of command line: one two \n" + incorrect, {"!TK_IsEnclosureIRC"}, 0, 3},
       {"100,000 arguments", {}, many, 11, "", "qelses_pcm: Unprocessed parameters at end of command line: " + words + "\n" +
@@ -149,10 +145,8 @@ TEST(Runs, EndToEnd) {
   };
   for (const Row &row : rows) {
     qelhard::Rig rig;
-    if (*QEL_TRACE_DIR_FOR_TESTS != '\0') {  // the shipped program, where the build lets it trace
-      rig.binary = qeltest::BuildPath("pcm/qelses_pcm");
-      rig.traceDir = QEL_TRACE_DIR_FOR_TESTS;
-    }
+    rig.binary = binary;
+    if (shipped) rig.traceDir = QEL_TRACE_DIR_FOR_TESTS;
     Check(row, rig);
   }
 }
