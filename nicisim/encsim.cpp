@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "byteorder.h"
+#include "simimport.h"
 #include "simlab.h"
 #include "simstate.h"
+#include "tracereader.h"
 
 namespace {
 
@@ -36,6 +38,7 @@ constexpr const char *kUsage =
     "  fault SERIAL KIND [--count N|--always] [--value V] [--scope any|send|receive]\n"
     "                    [--page P] [--func F] [--skip N]\n"
     "  fault SERIAL clear            (SERIAL 'lab' for the lab-wide open fault)\n"
+    "  import TRACE [--serial S]     an enclosure and fault script that replay a traced run\n"
     "  log                           the simulator's log\n"
     "  dir                           the state directory\n"
     "Run 'encsim COMMAND --help' for more about a command.\n";
@@ -90,6 +93,14 @@ constexpr CommandHelp kHelp[] = {
               "    vpdlength    VPD image read with length field V [the right length - 1]\n"
               "    vpdchecksum  VPD image read with its checksum XORed with V [0xFF]\n"
               "    nostore      a VPD write is acknowledged but not kept\n"},
+    {"import", "usage: encsim import TRACE [--serial S]\n"
+               "  Creates (or replaces) the enclosure a trace of qelses_pcm shows, with its\n"
+               "  configuration page, status page and RDP VPD as they were answered, and a\n"
+               "  fault script that fails the same commands in the same order (busy adapter,\n"
+               "  CI errors, wrong page codes, StringIn status, short status, VPD length and\n"
+               "  checksum, a write not kept, failed opens). Running the same command line\n"
+               "  then replays the run. TRACE may be plain or .gz, or - for standard input.\n"
+               "  Prints what came from the trace and what from the simulator's defaults.\n"},
     {"log", "usage: encsim log\n"},
     {"dir", "usage: encsim dir\n"},
 };
@@ -409,6 +420,62 @@ int FaultCommand(const std::vector<std::string> &args) {
   });
 }
 
+int Import(const std::vector<std::string> &args) {
+  std::string path, serial;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--serial") {
+      if (i + 1 >= args.size()) return Usage("--serial needs a serial number");
+      serial = args[++i];
+    } else if (path.empty() && (args[i] == "-" || args[i].rfind("--", 0) != 0)) {
+      path = args[i];
+    } else {
+      return Usage(("unexpected argument '" + args[i] + "' for import").c_str());
+    }
+  }
+  if (path.empty()) return Usage("import needs a trace file (or - for standard input)");
+  std::string text, error;
+  if (qeltrace::LoadTraceText(path, text, error) != 0) {
+    std::fprintf(stderr, "encsim: %s: %s\n", path.c_str(), error.c_str());
+    return kExitFailure;
+  }
+  qeltrace::Trace trace;
+  if (qeltrace::ReadTrace(text, trace) != 0) {
+    if (trace.entries.empty()) {
+      std::fprintf(stderr, "encsim: %s: line %zu: %s\n", path.c_str(), trace.stopLine, trace.stopNote.c_str());
+      return kExitFailure;
+    }
+    std::printf("note: the trace stops at line %zu (%s); imported what comes before\n", trace.stopLine,
+                trace.stopNote.c_str());
+  }
+  ImportResult result;
+  if (ImportTrace(trace, serial, result, error) != 0) {
+    std::fprintf(stderr, "encsim: %s: %s\n", path.c_str(), error.c_str());
+    return kExitFailure;
+  }
+  if (!result.reachedEnclosure) {
+    for (const std::string &n : result.notes) std::printf("note: %s\n", n.c_str());
+    return kExitOk;
+  }
+  return WithLab(true, [&](Lab &lab) {
+    const std::string &name = result.enclosure.serial;
+    const auto same = [&](const Enclosure &e) { return e.serial == name; };
+    const bool replaced = std::any_of(lab.enclosures.begin(), lab.enclosures.end(), same);
+    std::erase_if(lab.enclosures, same);
+    if (lab.enclosures.size() >= kMaxEnclosures) {
+      std::fprintf(stderr, "encsim: the lab holds at most %zu enclosures\n", kMaxEnclosures);
+      return kExitFailure;
+    }
+    lab.enclosures.push_back(result.enclosure);
+    std::erase_if(lab.labFaults, [](const Fault &f) { return f.kind == FaultKind::Open; });
+    lab.labFaults.insert(lab.labFaults.end(), result.labFaults.begin(), result.labFaults.end());
+    std::printf("%s %s from %s\n", replaced ? "replaced" : "created", name.c_str(), path.c_str());
+    for (const std::string &n : result.notes) std::printf("%s\n", n.c_str());
+    for (const Fault &f : result.labFaults) std::printf("lab %s\n", FormatFault(f).c_str());
+    for (const Fault &f : result.enclosure.faults) std::printf("%s\n", FormatFault(f).c_str());
+    return kExitOk;
+  });
+}
+
 int ShowLog() {
   const std::string path = StateDirectory() + "/" + kLogFileName;
   FILE *f = std::fopen(path.c_str(), "re");
@@ -468,6 +535,7 @@ int Run(const std::vector<std::string> &argv) {
     });
   }
   if (command == "fault") return FaultCommand(args);
+  if (command == "import") return Import(args);
   if (command == "log" && arity(0)) return ShowLog();
   if (command == "dir" && arity(0)) {
     std::printf("%s\n", StateDirectory().c_str());
