@@ -262,12 +262,10 @@ struct Walk {
     CloseAttempt();
     Bytes bytes = e.bytes;
     if (bytes.empty()) return;
-    for (auto it = commands.rbegin(); it != commands.rend(); ++it) {
-      if (!it->send && it->page == page && !Refused(*it)) {
-        if (bytes[kPageCodeOffset] != page) it->alterations.push_back({FaultKind::PageCode, bytes[kPageCodeOffset]});
-        break;
-      }
-    }
+    // The library dumps its buffer after a failed read too: only an answer counts.
+    const auto it = std::find_if(commands.rbegin(), commands.rend(), [&](const Command &c) { return !c.send && c.page == page; });
+    if (it == commands.rend() || Refused(*it)) return;
+    if (bytes[kPageCodeOffset] != page) it->alterations.push_back({FaultKind::PageCode, bytes[kPageCodeOffset]});
     bytes[kPageCodeOffset] = static_cast<std::uint8_t>(page);
     if (!keep) {
       const std::size_t length = bytes.size() >= kPageHeaderSize ? qel::load_be16(bytes.data() + kPageLengthOffset) + kPageHeaderSize : 0;

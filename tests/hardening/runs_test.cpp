@@ -5,6 +5,9 @@
 // --always and with counts the step's retries absorb.
 #include <algorithm>
 #include <csignal>
+#include <fstream>
+#include <regex>
+#include <tuple>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,7 +31,19 @@ struct Row {
   std::vector<std::string> trace;
   unsigned long long paused;
   int after;
+  bool replay = true;  // the run's trace, imported into a fresh lab, replays it
 };
+
+// A trace as a replay must repeat it: without stamp lines, the start date and the trailer.
+std::string Replayed(const std::string &trace) {
+  std::istringstream in(trace);
+  std::string out;
+  int n = 0;
+  for (std::string l; std::getline(in, l);) {
+    if (++n != 2 && !std::regex_match(l, std::regex("[0-9]+\\.[0-9]{3}|Completed at .*"))) out += l + "\n";
+  }
+  return out;
+}
 
 std::string Usage(const std::string &message) {
   return message + "\nUsage:\n# qelses_pcm -l <enclosure> [-m <mode>]\n\n"
@@ -53,6 +68,16 @@ void Check(const Row &row, qelhard::Rig &rig) {
   for (const std::string &line : row.trace) {
     const bool absent = line[0] == '!';
     EXPECT_EQ(trace.find(line.substr(absent ? 1 : 0)) == std::string::npos, absent) << line;
+  }
+  if (row.replay) {
+    qelhard::Rig lab;
+    lab.binary = rig.binary;
+    lab.traceDir = rig.traceDir;
+    std::ofstream(lab.work.file("run.trace")) << trace;
+    lab.Encsim({"import", lab.work.file("run.trace")});
+    const qelhard::Run again = lab.Pcm(row.args);
+    EXPECT_EQ(std::tie(again.proc.status, again.proc.out, again.proc.err), std::tie(run.proc.status, run.proc.out, run.proc.err));
+    EXPECT_EQ(Replayed(lab.TraceOf(again)), Replayed(trace)) << "replay";
   }
   if (row.after == kUntouched) return;
   const auto l = std::find(row.args.begin(), row.args.end(), "-l");
@@ -289,7 +314,7 @@ TEST(Interruption, KilledAtEachCommandThenRunAgain) {
       const std::string trace = rig.TraceOf(killed), plain = qeltest::Cat(".", std::to_string(killed.proc.pid));
       EXPECT_EQ(trace.rfind("Program qelses_pcm started.\n", 0), 0u);
       EXPECT_EQ(trace.find("Completed at") == std::string::npos, cut);
-      Check({name + ", run again", {}, args, 0, std::to_string(mode) + "\n", "", {}, 0, mode}, rig);
+      Check({name + ", run again", {}, args, 0, std::to_string(mode) + "\n", "", {}, 0, mode, false}, rig);
       const auto plainName = [&](const std::string &file) { return file.ends_with(plain); };
       EXPECT_EQ(std::ranges::any_of(qeltest::ListDir(rig.traceDir), plainName), cut);
     }
