@@ -114,8 +114,9 @@ Fault FilterFor(const Command &c, const Hit &h) {
   f.page = c.page;
   f.function = c.send && c.page == kPageString ? c.function : kAnyCode;
   f.remaining = 1;
-  f.hasValue = true;
-  f.value = h.value;
+  // Busy, a failed send and a write not kept have no value to give.
+  f.hasValue = h.kind != FaultKind::Busy && h.kind != FaultKind::SendFail && h.kind != FaultKind::NoStore;
+  f.value = f.hasValue ? h.value : 0;
   return f;
 }
 

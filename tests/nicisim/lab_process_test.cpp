@@ -91,6 +91,8 @@ TEST(LabProcess, EncsimCommandLineAndLabFiles) {
       {{"create", "IRC0001"}, 1, "already exists"},
       {{"create", "bad serial!"}, 2, "serial numbers are"}, {{"create", "X1", "--kind", "toaster"}, 2, "unknown kind"},
       {{"page", "IRC0001", "vpd=999"}, 2, "unknown page"},
+      {{"import"}, 2, "import needs a trace file"}, {{"import", "/nonexistent/t"}, 1, "cannot open"},
+      {{"import", lab.file("lab.state")}, 1, "not a trace of this family"},
       {{"list"}, 0, "IRC0001 irc=no pcm=none faults=0\nIRC0002 irc=yes pcm=none faults=0\n"},
       {{"reset"}, 0, ""},
       {{"list"}, 0, "IRC0001 irc=yes pcm=3 faults=0\nIRC0002 irc=yes pcm=none faults=0\nJBOD0003 irc=no pcm=none faults=0\n"},
