@@ -11,12 +11,7 @@ namespace {
 constexpr int kLineWriteFailed = 438;
 constexpr int kLineReadFailed = 445;
 
-constexpr std::size_t kPageCodeOffset = 0;
-constexpr std::size_t kPageLengthOffset = 2;        // u16, big-endian
 constexpr std::uint16_t kControlPageLength = kStatusPageSize - 4;  // bytes after the length field
-constexpr std::uint8_t kSelectBit = 0x80;           // element byte 0: this element is controlled
-constexpr std::size_t kModeByte = 1;                // element byte carrying the mode bits
-constexpr std::uint8_t kModeMask = 0x07;            // bits 2..0
 }  // namespace
 
 std::int32_t UpdateElementControlPage(const PcmParams *params) {

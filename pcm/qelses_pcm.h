@@ -43,6 +43,9 @@ constexpr std::size_t kPcmFieldOffset = 406;   // "PCM=" and one digit, no termi
 constexpr std::size_t kPrsFieldOffset = 411;   // "PRS=" and one character, no terminator
 constexpr std::size_t kVpdFieldSize = 5;
 constexpr std::int32_t kModeInvalid = -99;     // no valid PCM field in the image
+inline constexpr char kPcmTag[] = "PCM=";      // each field: its tag, then one character
+inline constexpr char kPrsTag[] = "PRS=";
+constexpr std::size_t kTagSize = 4;
 
 // The RDP VPD image of an update run: filled by ReadVpd(forUpdate 1), edited by CreateNewVpd.
 extern std::uint8_t VpdBuffer[kVpdImageSize];
@@ -58,6 +61,9 @@ void CreateNewVpd(std::int32_t mode);
 
 // ---- Power-supply element control ----------------------------------------------------------
 constexpr std::size_t kPowerSupplyElementOffsets[] = {184, 188};
+constexpr std::uint8_t kSelectBit = 0x80;           // element byte 0: this element is controlled
+constexpr std::size_t kModeByte = 1;                // element byte carrying the mode bits
+constexpr std::uint8_t kModeMask = 0x07;            // bits 2..0
 
 // Reads the status page and writes a control page selecting only the two power supplies, with
 // the mode in their low three bits. 0 when written, 1 on any failure.

@@ -14,10 +14,7 @@ constexpr int kLineBadPcmValue = 307;
 constexpr int kLineReadFailed = 329;
 constexpr int kLineDefaultPrs = 372;
 
-constexpr char kPcmTag[] = "PCM=";
-constexpr char kPrsTag[] = "PRS=";
 constexpr char kDefaultPrs[] = "PRS=0";
-constexpr std::size_t kTagSize = 4;
 
 static_assert(kVpdImageSize == kRdpVpdImageSize);
 static_assert(kPcmFieldOffset + kVpdFieldSize <= kRdpVpdChecksumOffset);

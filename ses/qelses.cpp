@@ -102,7 +102,6 @@ constexpr int kErrnoBusy = EBUSY;
 static_assert(EBUSY == 16, "the adapter's busy answer is errno 16");
 
 // ---- Short Enclosure Status page, read after every page read and write ----------------------
-constexpr std::uint8_t kShortEncStatusPage = 0x08;
 constexpr std::uint32_t kShortEncStatusLength = 4;
 constexpr std::size_t kShortEncStatusByte = 1;
 using ShortEncStatus = std::array<std::uint8_t, kShortEncStatusLength>;
@@ -122,7 +121,6 @@ constexpr std::size_t kFwFunctionOffset = 4;
 constexpr std::size_t kFwDeviceOffset = 8;
 constexpr std::size_t kFwDataOffset = 9;
 constexpr std::uint8_t kFwStringOutPage = 0x04;
-constexpr std::uint8_t kFwFunctionCode = 0x3C;
 constexpr std::uint8_t kFwStartFlag = 0x40;
 constexpr std::uint8_t kFwCommitFlag = 0x80;
 constexpr std::uint16_t kFwPageLengthBase = 5;  // bytes 4 to 8 after the length field

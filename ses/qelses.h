@@ -17,6 +17,12 @@ enum : std::int32_t {
   SES_RC_SERIAL_TOO_LONG = 4110, // serial number does not fit the request's 38-byte field
 };
 
+// Short Enclosure Status page, read after every page read and write: its page code.
+constexpr std::uint8_t kShortEncStatusPage = 0x08;
+
+// Function code of the firmware download's StringOut pages.
+constexpr std::uint8_t kFwFunctionCode = 0x3C;
+
 // Serial number field of a CI request: at most this many characters and the NUL.
 constexpr unsigned kSesMaxSerialLength = 37;
 

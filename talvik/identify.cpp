@@ -9,23 +9,7 @@
 #include "stringpage.h"
 
 namespace {
-// Fields of the configuration page used here (offsets from the start of the page).
-constexpr std::size_t kProductIdOffset = 28;         // first four characters of the product id
-constexpr std::size_t kProductIdTailOffset = 34;     // its seventh and eighth characters
-constexpr std::size_t kFirstFwRecordOffset = 68;
-constexpr std::size_t kFwRecordStride = 32;
-constexpr std::size_t kFwTypeCodeInRecord = 22;      // type code, after the level
-constexpr std::size_t kFwLevelDigits = 4;
-
-inline constexpr char kIrcProductId[] = "5284";
-inline constexpr char kIrcProductIdTail[] = "11";
-
-// Firmware type codes that make an enclosure with a recent enough firmware an IRC.
-constexpr std::array<const char *, 5> kIrcTypeCodes{"0008", "000C", "0009", "000D", "000A"};
 constexpr int kIrcTypeCount = static_cast<int>(kIrcTypeCodes.size());
-
-// Type codes are consulted only for firmware levels above this one.
-constexpr int kTypeCodeLevelThreshold = 299;
 
 enum FwRecord : std::uint32_t { kFirstRecord = 1, kSecondRecord = 2 };
 

@@ -14,8 +14,6 @@ namespace {
 constexpr int kPageReadAttempts = 5;
 constexpr unsigned kPauseAfterWrongPage = 400000;
 
-constexpr std::size_t kPageCodeOffset = 0;
-
 // One standard page read: its page, size, messages and the source lines its traces show.
 struct PageRead {
   std::uint32_t pageCode;

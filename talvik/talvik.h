@@ -3,6 +3,7 @@
 // pages with the element-control initialisers, the IRC test, and the page dump.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -59,6 +60,8 @@ std::int32_t TK_VerifyRDPVpd(const std::uint8_t *image /* 512 bytes */);
 std::int32_t TK_VerifyICVpd(const std::uint8_t *image /* 268 bytes */);
 
 // ---- Standard SES pages -----------------------------------------------------------------------
+constexpr std::size_t kPageCodeOffset = 0;
+constexpr std::size_t kPageLengthOffset = 2;        // u16, big-endian
 constexpr std::uint32_t kConfigPageCode = 1;
 constexpr std::uint32_t kConfigPageSize = 296;
 constexpr std::uint32_t kStatusPageCode = 2;
@@ -78,6 +81,23 @@ void TK_InitCoolCtl(std::uint8_t *control, const std::uint8_t *status);
 void TK_InitDispCtl(std::uint8_t *control, const std::uint8_t *status);
 
 // ---- Enclosure identification ------------------------------------------------------------------
+// Fields of the configuration page the IRC test reads (offsets from the start of the page).
+constexpr std::size_t kProductIdOffset = 28;         // first four characters of the product id
+constexpr std::size_t kProductIdTailOffset = 34;     // its seventh and eighth characters
+constexpr std::size_t kFirstFwRecordOffset = 68;
+constexpr std::size_t kFwRecordStride = 32;
+constexpr std::size_t kFwTypeCodeInRecord = 22;      // type code, after the level
+constexpr std::size_t kFwLevelDigits = 4;
+
+inline constexpr char kIrcProductId[] = "5284";
+inline constexpr char kIrcProductIdTail[] = "11";
+
+// Firmware type codes that make an enclosure with a recent enough firmware an IRC.
+constexpr std::array<const char *, 5> kIrcTypeCodes{"0008", "000C", "0009", "000D", "000A"};
+
+// Type codes are consulted only for firmware levels above this one.
+constexpr int kTypeCodeLevelThreshold = 299;
+
 // Sets *isIRC to 1 or 0 (always); returns 0 or the page read's code.
 std::int32_t TK_IsEnclosureIRC(const char *serial, std::uint32_t *isIRC);
 // 1 when text begins with one of the count entries, else 0.
