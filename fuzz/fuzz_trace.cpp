@@ -1,11 +1,14 @@
-// Trace files from the field, read by the trace reader and turned into a lab enclosure by the
-// importer: any text, however cut or damaged. Input: the bytes of a trace file.
+// Trace files from the field, read by the trace reader, decoded by qeltrace (as text and as
+// JSON) and turned into a lab enclosure by the importer: any text, however cut or damaged.
+// Input: the bytes of a trace file.
 // Properties: every dump the reader returns holds exactly the bytes its header declares, and the
 // importer never asks for more faults than an enclosure may hold without saying so.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
+#include "decode.h"
 #include "simimport.h"
 #include "tracereader.h"
 
@@ -17,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   for (const qeltrace::Entry &e : trace.entries) {
     if (e.kind == qeltrace::EntryKind::Dump && e.bytes.size() != e.declared) std::abort();
   }
+  static FILE *const sink = std::fopen("/dev/null", "w");
+  if (DecodeTrace(trace, size % 2 == 1, sink) != rc) std::abort();
   nicisim::ImportResult result;
   std::string error;
   if (nicisim::ImportTrace(trace, "", result, error) == 0 && result.enclosure.faults.size() > nicisim::kMaxFaultsPerEnclosure) {
