@@ -34,29 +34,20 @@ constexpr std::uint32_t kDirectiveStatusMask = 0xFF;
 
 // SES pages other than the ones talvik.h names.
 constexpr std::uint8_t kSupportedPagesCode = 0;
-constexpr std::uint8_t kShortEnclosureStatusCode = 8;
 
 // Configuration page fields.
 constexpr std::size_t kTypeHeaderCountOffset = 10;
 constexpr std::size_t kVendorIdOffset = 20;
 constexpr std::size_t kVendorIdSize = 8;
-constexpr std::size_t kProductIdOffset = 28;
 constexpr std::size_t kProductIdSize = 16;
 constexpr std::size_t kProductRevisionOffset = 44;
 constexpr std::size_t kProductRevisionSize = 4;
 constexpr std::size_t kFirmwareFieldSize = 4;
-struct FirmwareRecord {
-  std::size_t levelOffset;
-  std::size_t typeOffset;
-};
-constexpr FirmwareRecord kFirmwareRecords[] = {{68, 90}, {100, 122}};
+constexpr std::size_t kFirmwareRecords = 2;
 constexpr std::size_t kTypeHeadersOffset = 132;
 constexpr std::size_t kTypeHeaderSize = 4;
 
-// Element bits that the power-supply control sets (the product's are private to pcm/psctl.cpp).
-constexpr std::uint8_t kSelectBit = 0x80;
-constexpr std::size_t kModeByte = 1;
-constexpr std::uint8_t kModeMask = 0x07;
+// Element status code (byte 0, bits 3..0); the select and mode bits are the power-supply control's.
 constexpr std::uint8_t kStatusCodeMask = 0x0F;
 
 __attribute__((format(printf, 1, 2))) std::string Fmt(const char *fmt, ...) {
@@ -250,7 +241,7 @@ const char *PageName(std::uint8_t code, std::string_view title) {
     case kConfigPageCode: return "configuration";
     case kStatusPageCode: return title.find("Control") != std::string_view::npos ? "enclosure control" : "enclosure status";
     case kStringPageCode: return "string (vendor)";
-    case kShortEnclosureStatusCode: return "short enclosure status";
+    case kShortEncStatusPage: return "short enclosure status";
     default: return "unknown page";
   }
 }
@@ -305,10 +296,11 @@ void DecodeConfig(Bytes b, Step &s) {
     s.json.Str("revision", v);
   }
   std::vector<std::string> records;
-  for (std::size_t r = 0; r < std::size(kFirmwareRecords); ++r) {
+  for (std::size_t r = 0; r < kFirmwareRecords; ++r) {
+    const std::size_t record = kFirstFwRecordOffset + r * kFwRecordStride;
     std::string level, type;
-    if (!Field(b, kFirmwareRecords[r].levelOffset, kFirmwareFieldSize, "firmware", s, level) ||
-        !Field(b, kFirmwareRecords[r].typeOffset, kFirmwareFieldSize, "firmware", s, type)) {
+    if (!Field(b, record, kFwLevelDigits, "firmware", s, level) ||
+        !Field(b, record + kFwTypeCodeInRecord, kFirmwareFieldSize, "firmware", s, type)) {
       break;
     }
     s.detail.push_back(Fmt("firmware record %zu: level %s, type %s", r + 1, level.c_str(), type.c_str()));
