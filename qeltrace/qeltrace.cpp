@@ -29,7 +29,7 @@ int Usage(FILE *to, int status) {
 
 int Run(int argc, char *argv[]) {
   bool json = false;
-  std::string path;
+  const char *path = "-";  // standard input unless a file is named
   bool havePath = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -43,15 +43,14 @@ int Run(int argc, char *argv[]) {
       std::fprintf(stderr, "qeltrace: only one trace file at a time\n");
       return Usage(stderr, kExitUsage);
     } else {
-      path = arg;
+      path = argv[i];
       havePath = true;
     }
   }
-  if (!havePath) path = "-";
 
   std::string text, error;
   if (qeltrace::LoadTraceText(path, text, error) != 0) {
-    std::fprintf(stderr, "qeltrace: %s: %s\n", path.c_str(), error.c_str());
+    std::fprintf(stderr, "qeltrace: %s: %s\n", path, error.c_str());
     return kExitUnreadable;
   }
   qeltrace::Trace trace;
@@ -59,7 +58,7 @@ int Run(int argc, char *argv[]) {
   const int rc = DecodeTrace(trace, json, stdout);
   std::fflush(stdout);
   if (rc != 0) {
-    std::fprintf(stderr, "qeltrace: %s: line %zu: %s\n", path.c_str(), trace.stopLine, trace.stopNote.c_str());
+    std::fprintf(stderr, "qeltrace: %s: line %zu: %s\n", path, trace.stopLine, trace.stopNote.c_str());
     return kExitStoppedShort;
   }
   return kExitDecoded;
