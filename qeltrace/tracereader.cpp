@@ -306,11 +306,4 @@ int LoadTraceText(const std::string &path, std::string &text, std::string &error
   return ok ? 0 : 1;
 }
 
-const Entry *FindLine(const Trace &trace, std::size_t from, std::string_view prefix) {
-  for (std::size_t i = from; i < trace.entries.size(); ++i) {
-    if (trace.entries[i].kind == EntryKind::Line && trace.entries[i].text.starts_with(prefix)) return &trace.entries[i];
-  }
-  return nullptr;
-}
-
 }  // namespace qeltrace

@@ -51,7 +51,4 @@ int ReadTrace(std::string_view text, Trace &trace);
 // shell. Returns 0, or 1 with a message in `error`.
 int LoadTraceText(const std::string &path, std::string &text, std::string &error);
 
-// The message of the first trace line at or after `from` that starts with `prefix`, or nullptr.
-const Entry *FindLine(const Trace &trace, std::size_t from, std::string_view prefix);
-
 }  // namespace qeltrace
